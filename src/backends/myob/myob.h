@@ -1,0 +1,21 @@
+// The MYOB back-ends: MYOB's text export files, its sale import files, and
+// its ODBC driver.
+#ifndef LUMBRA_BACKENDS_MYOB_MYOB_H_
+#define LUMBRA_BACKENDS_MYOB_MYOB_H_
+
+namespace lumbra {
+
+struct RunContext;
+
+// Writes the device tables from MYOB's text export files under DataPath.
+void ExportMyobTextFiles(RunContext& ctx);
+// Writes the staged device file's sales and time records as MYOB import
+// files of the given edition (0 to 3).
+void WriteMyobSaleFiles(RunContext& ctx, int device, int edition);
+// Writes the customer and payment tables through the MYOB ODBC driver named
+// by "filestats.dat".
+void ExportMyobOdbc(RunContext& ctx);
+
+}  // namespace lumbra
+
+#endif  // LUMBRA_BACKENDS_MYOB_MYOB_H_

@@ -1,0 +1,91 @@
+#include "run/cli.h"
+
+#include "run/cp1252.h"
+#include "run/env.h"
+#include "run/lines.h"
+#include "run/run_driver.h"
+#include "run/text_fields.h"
+
+namespace lumbra {
+namespace {
+
+constexpr char kUsage[] =
+    "usage: lumbra [--dir DIR]      run one synchronisation pass in DIR\n"
+    "                               (default: the folder that holds the program)\n"
+    "       lumbra decode FILE...   print device tables decoded, fields by tabs\n"
+    "       lumbra encode           code standard input line by line, as device\n"
+    "                               tables and \"filestats.dat\" are coded\n"
+    "       lumbra --help | --version\n";
+
+void Put(FILE* f, std::string_view s) { std::fwrite(s.data(), 1, s.size(), f); }
+
+int Usage(const CliStreams& io, const std::string& problem) {
+  Put(io.err, "lumbra: " + problem + "\n");
+  Put(io.err, kUsage);
+  return kExitUsage;
+}
+
+int Decode(Env* env, const std::vector<std::string>& files, const CliStreams& io) {
+  int status = 0;
+  for (const std::string& name : files) {
+    std::string bytes;
+    Status s = env->ReadFile(name, &bytes);
+    if (!s.ok()) {
+      Put(io.err, "lumbra: " + s.ToString() + "\n");
+      status = 1;
+      continue;
+    }
+    if (files.size() > 1) Put(io.out, "==> " + name + " <==\n");
+    LineReader reader(bytes);
+    std::string_view line;
+    while (reader.Next(&line)) {
+      std::string text = DecodeLine(line);
+      Put(io.out, io.out_is_terminal ? Cp1252ToUtf8(text) : text);
+      Put(io.out, "\n");
+    }
+  }
+  return status;
+}
+
+int Encode(const CliStreams& io) {
+  std::string input;
+  char buf[1 << 16];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, io.in)) > 0) input.append(buf, n);
+  std::string out;
+  LineReader reader(input);
+  std::string_view line;
+  while (reader.Next(&line)) AppendLine(&out, EncodeLine(line));
+  Put(io.out, out);
+  return 0;
+}
+
+}  // namespace
+
+int RunCommandLine(Env* env, const std::vector<std::string>& args, const CliStreams& io) {
+  if (args.empty()) return RunMain(env, RunOptions{});
+  const std::string& first = args[0];
+  if (first == "--help" || first == "-h") {
+    Put(io.out, kUsage);
+    return 0;
+  }
+  if (first == "--version") {
+    Put(io.out, "lumbra " LUMBRA_VERSION "\n");
+    return 0;
+  }
+  if (first == "decode") {
+    if (args.size() < 2) return Usage(io, "decode needs at least one file");
+    return Decode(env, std::vector<std::string>(args.begin() + 1, args.end()), io);
+  }
+  if (first == "encode") {
+    if (args.size() != 1) return Usage(io, "encode reads standard input and takes no argument");
+    return Encode(io);
+  }
+  if (first == "--dir") {
+    if (args.size() != 2 || args[1].empty()) return Usage(io, "--dir needs exactly one folder");
+    return RunMain(env, RunOptions{args[1]});
+  }
+  return Usage(io, "unknown argument '" + first + "'");
+}
+
+}  // namespace lumbra

@@ -1,0 +1,213 @@
+#include "run/run_driver.h"
+
+#include <cstdio>
+#include <memory>
+#include <set>
+
+#include "backends/aurora/aurora.h"
+#include "backends/database/connection.h"
+#include "backends/database/database.h"
+#include "backends/moneyworks/moneyworks.h"
+#include "backends/myob/myob.h"
+#include "backends/quickbooks/quickbooks.h"
+#include "intake/intake.h"
+#include "run/backend_names.h"
+#include "run/env.h"
+#include "run/lines.h"
+#include "run/run_context.h"
+#include "run/settings.h"
+#include "tables/device_tables.h"
+
+namespace lumbra {
+namespace {
+
+bool HasProjectFile(Env* env, const std::string& dir) {
+  std::vector<DirEntry> entries;
+  if (!env->ListDir(dir, &entries).ok()) return false;
+  for (const DirEntry& e : entries) {
+    if (e.is_dir || e.name.size() < 4) continue;
+    std::string ext = e.name.substr(e.name.size() - 4);
+    for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    if (ext == ".vbp") return true;
+  }
+  return false;
+}
+
+// A relative --dir names a folder under the current one.
+std::string AbsoluteDir(Env* env, const std::string& dir) {
+  std::string cwd;
+  if (IsAbsolutePath(dir) || !env->GetWorkingDir(&cwd).ok()) return dir;
+  return JoinPath(cwd, dir);
+}
+
+std::string Seconds(uint64_t micros) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.3f s", static_cast<double>(micros) / 1e6);
+  return buf;
+}
+
+void EnsureMasterFolder(RunContext& ctx) {
+  for (const std::string& folder : {ctx.Path("1"), ctx.ProgramPath("1")}) {
+    if (ctx.env->DirExists(folder)) continue;
+    Status s = ctx.env->CreateDir(folder);
+    ctx.Log(s.ok() ? "folder " + folder + " was missing and has been created"
+                   : "folder " + folder + " is missing and could not be created: " + s.ToString());
+  }
+}
+
+void CloseDatabaseConnection(RunContext& ctx) {
+  if (ctx.DbConnection && ctx.DbConnection->IsOpen()) ctx.DbConnection->Close();
+}
+
+}  // namespace
+
+Status SettleFolders(Env* env, const RunOptions& options, std::string* work_dir,
+                     std::string* program_dir) {
+  if (!options.dir.empty()) {
+    *program_dir = AbsoluteDir(env, options.dir);
+    *work_dir = *program_dir;
+  } else {
+    std::string program;
+    Status s = env->GetProgramPath(&program);
+    if (!s.ok()) return s;
+    *program_dir = ParentDir(program);
+    *work_dir = HasProjectFile(env, *program_dir) ? std::string(kDevelopmentWorkDir) : *program_dir;
+  }
+  if (!env->DirExists(*work_dir)) return Status::NotFound(*work_dir + ": no such folder");
+  return Status::OK();
+}
+
+ExportChoice ChooseExport(RunContext& ctx) {
+  const std::string& name = ctx.BackendName;
+  if (ctx.env->FileExists(ctx.Path(kMyobOdbcSwitchFile))) return ExportChoice::kMyobOdbc;
+  if (name == kAuroraBackend) return ExportChoice::kAurora;
+  if (IsDatabaseBackend(name)) return ExportChoice::kDatabase;
+  if (name == kQuickBooksDatabaseBackend) return ExportChoice::kQuickBooksQbxml;
+  std::string_view view = name;
+  if (view.substr(0, 4) == kMyobPrefix) return ExportChoice::kMyobTextFiles;
+  if (view.substr(0, 10) == kQuickBooksPrefix) return ExportChoice::kQuickBooksIif;
+  if (view.substr(0, 10) == kMoneyWorksPrefix) return ExportChoice::kMoneyWorks;
+  return ExportChoice::kNone;
+}
+
+namespace {
+
+// MYOB's text files carry no freight methods or payment types: ready-made
+// tables of the working folder stand in for them.
+void CopyReadyMadeTable(RunContext& ctx, std::string_view from, std::string_view table) {
+  std::string target = MasterTablePath(table);
+  Status s = ctx.env->CopyFile(ctx.Path(from), ctx.Path(target));
+  if (!s.ok()) ctx.Log(std::string(from) + " not copied to " + target + ": " + s.ToString());
+}
+
+}  // namespace
+
+void RunExport(RunContext& ctx, ExportChoice choice) {
+  switch (choice) {
+    case ExportChoice::kNone:
+      ctx.Log("no export for this back-end");
+      break;
+    case ExportChoice::kMyobOdbc:
+      ExportMyobOdbc(ctx);
+      break;
+    case ExportChoice::kAurora:
+      ExportAuroraData(ctx);
+      break;
+    case ExportChoice::kDatabase:
+      ExportDatabaseByMenu(ctx);
+      CloseDatabaseConnection(ctx);
+      break;
+    case ExportChoice::kQuickBooksQbxml:
+      ExportQuickBooksQbxml(ctx);
+      break;
+    case ExportChoice::kMyobTextFiles:
+      ExportMyobTextFiles(ctx);
+      CopyReadyMadeTable(ctx, "Myob1.dat", "Freight");
+      CopyReadyMadeTable(ctx, "Myob2.dat", "PaymentType");
+      break;
+    case ExportChoice::kQuickBooksIif:
+      ExportQuickBooksIif(ctx);
+      break;
+    case ExportChoice::kMoneyWorks:
+      ExportMoneyWorks(ctx);
+      break;
+  }
+}
+
+void ReplicateTables(RunContext& ctx) {
+  std::set<std::string_view> missing;
+  for (std::string_view table : kStandardTables) {
+    if (!ctx.env->FileExists(ctx.Path(MasterTablePath(table)))) {
+      missing.insert(table);
+      ctx.Log("table " + MasterTablePath(table) +
+              " does not exist; device folders keep their copies");
+    }
+  }
+  for (int device = 2; device <= kLastDevice; ++device) {
+    std::string folder = std::to_string(device);
+    if (!ctx.env->DirExists(ctx.Path(folder))) continue;
+    int copied = 0;
+    for (std::string_view table : kStandardTables) {
+      if (missing.count(table)) continue;
+      std::string file = std::string(table) + ".dat";
+      Status s = ctx.env->CopyFile(ctx.Path(MasterTablePath(table)), ctx.Path(folder + "\\" + file));
+      if (s.ok()) {
+        ++copied;
+      } else {
+        ctx.Log("device folder " + folder + ": copy of " + file +
+                " failed, older copy kept: " + s.ToString());
+      }
+    }
+    ctx.Log("device folder " + folder + " served: " + std::to_string(copied) + " tables copied");
+  }
+}
+
+void EnsureCustomerTable(RunContext& ctx) {
+  std::string path = ctx.Path(MasterTablePath("Customers"));
+  if (ctx.env->FileExists(path)) return;
+  std::string bytes;
+  AppendLine(&bytes, "c1");
+  Status s = ctx.env->WriteFile(path, bytes);
+  ctx.Log(s.ok() ? "placeholder 1\\Customers.dat written"
+                 : "placeholder 1\\Customers.dat not written: " + s.ToString());
+}
+
+void RunPass(RunContext& ctx) {
+  ReadSettings(ctx);
+  ctx.Log("back-end \"" + ctx.BackendName + "\", DataPath \"" + ctx.DataPath + "\"");
+  EnsureMasterFolder(ctx);
+  TakeInTransactions(ctx);
+  RunExport(ctx, ChooseExport(ctx));
+  ReplicateTables(ctx);
+  EnsureCustomerTable(ctx);
+}
+
+int RunMain(Env* env, const RunOptions& options) {
+  std::string work_dir, program_dir;
+  Status s = SettleFolders(env, options, &work_dir, &program_dir);
+  if (!s.ok()) {
+    std::fprintf(stderr, "lumbra: cannot run a pass: %s\n", s.ToString().c_str());
+    return kExitCannotStart;
+  }
+  std::unique_ptr<FileLock> lock;
+  s = env->LockFile(JoinPath(work_dir, kLockFile), &lock);
+  if (s.IsBusy()) {
+    std::fprintf(stderr, "lumbra: another pass is already running in %s\n", work_dir.c_str());
+    return kExitAlreadyRunning;
+  }
+  if (!s.ok()) {
+    std::fprintf(stderr, "lumbra: cannot run a pass: %s\n", s.ToString().c_str());
+    return kExitCannotStart;
+  }
+  env->SetWorkingDir(work_dir);
+
+  RunLog log(env, JoinPath(work_dir, kLogFile));
+  RunContext ctx(env, &log, work_dir, program_dir);
+  uint64_t start = env->NowMicros();
+  ctx.Log("pass started in " + work_dir + " (lumbra " LUMBRA_VERSION ")");
+  RunPass(ctx);
+  ctx.Log("pass ended after " + Seconds(env->NowMicros() - start));
+  return kExitPassDone;
+}
+
+}  // namespace lumbra

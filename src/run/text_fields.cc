@@ -1,0 +1,83 @@
+#include "run/text_fields.h"
+
+#include <algorithm>
+
+#include "run/run_context.h"
+
+namespace lumbra {
+
+void SplitField(std::string& line, std::string& field) {
+  // The line always gets a tab appended first, so a used-up line gathers
+  // tabs and keeps yielding empty fields.
+  line.push_back('\t');
+  size_t tab = line.find('\t');
+  field.assign(line, 0, tab);
+  line.erase(0, tab + 1);
+  field.erase(std::remove(field.begin(), field.end(), '"'), field.end());
+}
+
+void SkipFields(std::string& line, std::string& field, int n) {
+  for (int i = 0; i < n; ++i) SplitField(line, field);
+}
+
+void SplitField(RunContext& ctx) { SplitField(ctx.LineBuffer, ctx.FieldBuffer); }
+
+void SkipFields(RunContext& ctx, int n) { SkipFields(ctx.LineBuffer, ctx.FieldBuffer, n); }
+
+namespace {
+
+unsigned char Unaccented(unsigned char c) {
+  switch (c) {
+    case 0xFC: return 'u';
+    case 0xFD: return 'y';
+    case 0xFE: return 't';
+    case 0xFF: return 'y';
+    default: return c;
+  }
+}
+
+}  // namespace
+
+std::string EncodeLine(std::string_view line) {
+  std::string out;
+  out.reserve(line.size());
+  for (char ch : line) {
+    unsigned char c = Unaccented(static_cast<unsigned char>(ch));
+    if (c == '\t') {
+      out.push_back(' ');
+    } else if (c == ' ') {
+      out.push_back('$');
+    } else {
+      out.push_back(static_cast<char>(c + 4));
+    }
+  }
+  return out;
+}
+
+std::string DecodeLine(std::string_view line) {
+  std::string out;
+  out.reserve(line.size());
+  for (char ch : line) {
+    unsigned char c = static_cast<unsigned char>(ch);
+    if (c == '\t') {
+      out.push_back(' ');
+    } else if (c == ' ') {
+      out.push_back('\t');
+    } else if (c >= 4) {
+      out.push_back(static_cast<char>(c - 4));
+    }
+  }
+  return out;
+}
+
+void ShiftLine(RunContext& ctx, bool encode) {
+  ctx.FieldBuffer = encode ? EncodeLine(ctx.LineBuffer) : DecodeLine(ctx.LineBuffer);
+  ctx.LineBuffer.clear();
+}
+
+void CopySideBuffer(RunContext& ctx) {
+  ctx.RowBuffer.Clear();
+  for (size_t i = 0; i < ctx.SideBuffer.Count(); ++i) ctx.RowBuffer.Add(ctx.SideBuffer.At(i));
+}
+
+}  // namespace lumbra

@@ -1,0 +1,35 @@
+#include "tables/table_writer.h"
+
+#include "run/run_context.h"
+#include "tables/device_tables.h"
+
+namespace lumbra {
+
+Status WriteTable(RunContext& ctx, const std::string& name, const std::string& header) {
+  const SortedRows& rows = ctx.RowBuffer;
+  if (rows.Count() == 0) return Status::OK();
+
+  DeviceTableFile file;
+  file.AddLine(header);
+  // Equal rows lie next to each other, so comparing with the previous row
+  // written drops every repeat. The empty row equals the starting "previous"
+  // and is never written.
+  std::string_view previous;
+  for (size_t i = 0; i < rows.Count(); ++i) {
+    std::string_view row = rows.At(i);
+    if (row == previous) continue;
+    file.AddLine(row);
+    previous = row;
+  }
+  std::string path = ctx.ProgramPath(MasterTablePath(name));
+  Status s = file.Save(ctx.env, path);
+  if (s.ok()) {
+    ctx.Log("table " + MasterTablePath(name) + " written: " + std::to_string(file.line_count() - 1) +
+            " rows");
+  } else {
+    ctx.Log("table " + MasterTablePath(name) + " not written: " + s.ToString());
+  }
+  return s;
+}
+
+}  // namespace lumbra
