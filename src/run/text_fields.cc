@@ -75,6 +75,13 @@ void ShiftLine(RunContext& ctx, bool encode) {
   ctx.LineBuffer.clear();
 }
 
+std::string Trim(std::string_view text) {
+  size_t begin = text.find_first_not_of(' ');
+  if (begin == std::string_view::npos) return std::string();
+  size_t end = text.find_last_not_of(' ');
+  return std::string(text.substr(begin, end - begin + 1));
+}
+
 void CopySideBuffer(RunContext& ctx) {
   ctx.RowBuffer.Clear();
   for (size_t i = 0; i < ctx.SideBuffer.Count(); ++i) ctx.RowBuffer.Add(ctx.SideBuffer.At(i));

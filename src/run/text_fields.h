@@ -32,6 +32,9 @@ std::string DecodeLine(std::string_view line);
 // Codes all of LineBuffer into FieldBuffer and leaves LineBuffer empty.
 void ShiftLine(RunContext& ctx, bool encode);
 
+// The text without leading and trailing blanks (spaces only).
+std::string Trim(std::string_view text);
+
 // Replaces RowBuffer by a copy of SideBuffer.
 void CopySideBuffer(RunContext& ctx);
 
