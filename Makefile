@@ -3,7 +3,8 @@
 BUILD      ?= build
 SAN_BUILD  ?= build-sanitize
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
-PACKAGES    = cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev
+PACKAGES    = cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libcurl4-openssl-dev \
+              unixodbc-dev libsqliteodbc odbc-mdbtools odbc-postgresql postgresql
 
 .PHONY: all deps build run test test-sanitize bench clean
 

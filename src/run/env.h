@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "run/status.h"
@@ -24,6 +25,34 @@ struct DirEntry {
 struct LocalTime {
   int year = 1970, month = 1, day = 1;
   int hour = 0, minute = 0, second = 0;
+};
+
+// A program to run to its end (Env::RunCommand).
+struct CommandSpec {
+  // argv[0] is the program's path; it is started directly, with no shell in
+  // between.
+  std::vector<std::string> argv;
+  // Added to the program's environment, replacing variables of those names.
+  std::vector<std::pair<std::string, std::string>> environment;
+  // The folder it runs in; empty: the current one.
+  std::string working_dir;
+  // Written to its standard input, which is then closed.
+  std::string input;
+  // Past this time, or past this many bytes of standard output, the program
+  // and everything it started are killed. 0: no limit.
+  uint64_t time_limit_ms = 0;
+  uint64_t output_limit = 0;
+};
+
+struct CommandResult {
+  enum class End { kExited, kSignaled, kTimedOut, kOutputTooLarge };
+  End end = End::kExited;
+  int exit_status = 0;  // for kExited
+  int signal = 0;       // for kSignaled
+  // Standard output as bytes; what came before the kill for the two limits.
+  std::string output;
+  // The first line of standard error, without its line end.
+  std::string first_error_line;
 };
 
 // Held until destroyed; releases the lock then.
@@ -96,6 +125,11 @@ class Env {
   // (drivers, commands) that resolve relative names themselves.
   virtual Status SetWorkingDir(const std::string& path) = 0;
   virtual Status GetWorkingDir(std::string* path) = 0;
+
+  // Runs a program to its end, feeding its standard input and collecting
+  // its standard output. Fails only when the program cannot be started; how
+  // it ended is in *result.
+  virtual Status RunCommand(const CommandSpec& spec, CommandResult* result) = 0;
 };
 
 // Forwards every call to another Env. Tests subclass it and override the
@@ -142,6 +176,9 @@ class EnvWrapper : public Env {
   void SleepMicros(uint64_t m) override { target_->SleepMicros(m); }
   Status SetWorkingDir(const std::string& p) override { return target_->SetWorkingDir(p); }
   Status GetWorkingDir(std::string* p) override { return target_->GetWorkingDir(p); }
+  Status RunCommand(const CommandSpec& c, CommandResult* r) override {
+    return target_->RunCommand(c, r);
+  }
 
  private:
   Env* target_;

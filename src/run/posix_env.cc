@@ -1,13 +1,18 @@
 // The Env of a POSIX machine.
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -194,6 +199,246 @@ class PosixRandomRWFile : public RandomRWFile {
   int fd_;
 };
 
+// Running a program (Env::RunCommand).
+
+// Both ends of a pipe, closed when it goes out of scope.
+struct Pipe {
+  int fd[2] = {-1, -1};
+  ~Pipe() {
+    Close(0);
+    Close(1);
+  }
+  bool Open() { return ::pipe2(fd, O_CLOEXEC) == 0; }
+  void Close(int end) {
+    if (fd[end] >= 0) ::close(fd[end]);
+    fd[end] = -1;
+  }
+};
+
+// Writing to a program that has stopped reading must not end this process:
+// SIGPIPE is held back while the program runs, and one raised meanwhile is
+// taken off again before the old mask returns.
+class SigpipeHold {
+ public:
+  SigpipeHold() {
+    sigemptyset(&pipe_);
+    sigaddset(&pipe_, SIGPIPE);
+    sigset_t pending;
+    sigpending(&pending);
+    was_pending_ = sigismember(&pending, SIGPIPE) == 1;
+    pthread_sigmask(SIG_BLOCK, &pipe_, &old_);
+  }
+  ~SigpipeHold() {
+    sigset_t pending;
+    sigpending(&pending);
+    if (!was_pending_ && sigismember(&pending, SIGPIPE) == 1) {
+      struct timespec now = {0, 0};
+      sigtimedwait(&pipe_, nullptr, &now);
+    }
+    pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+  }
+  const sigset_t& old_mask() const { return old_; }
+
+ private:
+  sigset_t pipe_;
+  sigset_t old_;
+  bool was_pending_ = false;
+};
+
+uint64_t MonotonicMillis() {
+  struct timespec ts;
+  ::clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+}
+
+// In the child: makes fd the descriptor target, kept across exec.
+bool MoveTo(int fd, int target) {
+  if (fd == target) return ::fcntl(fd, F_SETFD, 0) == 0;
+  return ::dup2(fd, target) >= 0;
+}
+
+// The first line of standard error is all that is kept of it; this much is
+// read before the rest is drained unseen.
+constexpr size_t kErrorPrefix = 4096;
+
+Status RunChild(const CommandSpec& spec, CommandResult* result) {
+  *result = CommandResult();
+  if (spec.argv.empty()) return Status::InvalidArgument("no program to run");
+  const std::string& program = spec.argv[0];
+
+  // Everything the child needs is built before the fork; after it the child
+  // makes only calls that are safe there.
+  std::vector<char*> argv;
+  for (const std::string& arg : spec.argv) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  std::vector<std::string> env_entries;
+  for (char** e = environ; *e != nullptr; ++e) {
+    std::string_view entry(*e);
+    std::string_view name = entry.substr(0, entry.find('='));
+    bool replaced = std::any_of(spec.environment.begin(), spec.environment.end(),
+                                [&](const auto& var) { return var.first == name; });
+    if (!replaced) env_entries.emplace_back(entry);
+  }
+  for (const auto& [name, value] : spec.environment) env_entries.push_back(name + "=" + value);
+  std::vector<char*> envp;
+  for (std::string& entry : env_entries) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+
+  Pipe in, out, err, report;
+  if (!in.Open() || !out.Open() || !err.Open() || !report.Open()) return PosixError("pipe", errno);
+
+  SigpipeHold hold;
+  pid_t pid = ::fork();
+  if (pid < 0) return PosixError("cannot start " + program, errno);
+  if (pid == 0) {
+    struct sigaction dfl;
+    std::memset(&dfl, 0, sizeof dfl);
+    dfl.sa_handler = SIG_DFL;
+    ::sigaction(SIGPIPE, &dfl, nullptr);
+    ::sigprocmask(SIG_SETMASK, &hold.old_mask(), nullptr);
+    // A group of its own, so the limits can end everything it started.
+    ::setpgid(0, 0);
+    if (MoveTo(in.fd[0], 0) && MoveTo(out.fd[1], 1) && MoveTo(err.fd[1], 2) &&
+        (spec.working_dir.empty() || ::chdir(spec.working_dir.c_str()) == 0)) {
+      ::execve(argv[0], argv.data(), envp.data());
+    }
+    int e = errno;
+    ssize_t ignored = ::write(report.fd[1], &e, sizeof e);
+    (void)ignored;
+    ::_exit(127);
+  }
+  ::setpgid(pid, pid);  // the child does it too; whichever runs first
+  in.Close(0);
+  out.Close(1);
+  err.Close(1);
+  report.Close(1);
+
+  // The report pipe closes on a successful exec and carries errno otherwise.
+  int child_errno = 0;
+  ssize_t got;
+  do {
+    got = ::read(report.fd[0], &child_errno, sizeof child_errno);
+  } while (got < 0 && errno == EINTR);
+  if (got == static_cast<ssize_t>(sizeof child_errno)) {
+    int ignored;
+    while (::waitpid(pid, &ignored, 0) < 0 && errno == EINTR) {
+    }
+    std::string where = spec.working_dir.empty() ? "" : " in " + spec.working_dir;
+    return PosixError("cannot start " + program + where, child_errno);
+  }
+
+  for (int fd : {in.fd[1], out.fd[0], err.fd[0]}) {
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+  }
+  if (spec.input.empty()) in.Close(1);
+
+  const uint64_t start = MonotonicMillis();
+  bool killed = false;
+  auto kill_all = [&](CommandResult::End end) {
+    ::kill(-pid, SIGKILL);
+    result->end = end;
+    killed = true;
+  };
+  auto time_is_up = [&] {
+    return spec.time_limit_ms > 0 && MonotonicMillis() - start >= spec.time_limit_ms;
+  };
+
+  size_t written = 0;
+  std::string errors;
+  char buf[1 << 16];
+  while (!killed && (out.fd[0] >= 0 || err.fd[0] >= 0)) {
+    int timeout = -1;
+    if (spec.time_limit_ms > 0) {
+      uint64_t elapsed = MonotonicMillis() - start;
+      if (elapsed >= spec.time_limit_ms) {
+        kill_all(CommandResult::End::kTimedOut);
+        break;
+      }
+      timeout = static_cast<int>(std::min<uint64_t>(spec.time_limit_ms - elapsed, INT_MAX));
+    }
+    struct pollfd fds[3];
+    int count = 0;
+    for (int fd : {in.fd[1], out.fd[0], err.fd[0]}) {
+      if (fd < 0) continue;
+      fds[count].fd = fd;
+      fds[count].events = fd == in.fd[1] ? POLLOUT : POLLIN;
+      fds[count].revents = 0;
+      ++count;
+    }
+    int ready = ::poll(fds, static_cast<nfds_t>(count), timeout);
+    if (ready < 0 && errno != EINTR) {
+      int e = errno;
+      ::kill(-pid, SIGKILL);
+      int ignored;
+      while (::waitpid(pid, &ignored, 0) < 0 && errno == EINTR) {
+      }
+      return PosixError("waiting for " + program, e);
+    }
+    for (int i = 0; i < count && ready > 0; ++i) {
+      if (fds[i].revents == 0) continue;
+      int fd = fds[i].fd;
+      if (fd == in.fd[1]) {
+        size_t chunk = std::min<size_t>(spec.input.size() - written, sizeof buf);
+        ssize_t n = ::write(fd, spec.input.data() + written, chunk);
+        if (n > 0) written += static_cast<size_t>(n);
+        // A program that stops reading (EPIPE) just gets no more input.
+        if (written == spec.input.size() || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+          in.Close(1);
+        }
+        continue;
+      }
+      ssize_t n = ::read(fd, buf, sizeof buf);
+      if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+      if (n <= 0) {
+        (fd == out.fd[0] ? out : err).Close(0);
+        continue;
+      }
+      if (fd == out.fd[0]) {
+        result->output.append(buf, static_cast<size_t>(n));
+        if (spec.output_limit > 0 && result->output.size() > spec.output_limit) {
+          kill_all(CommandResult::End::kOutputTooLarge);
+          break;
+        }
+      } else if (errors.size() < kErrorPrefix && errors.find('\n') == std::string::npos) {
+        errors.append(buf, static_cast<size_t>(n));
+      }
+    }
+  }
+  in.Close(1);
+  out.Close(0);
+  err.Close(0);
+
+  // A program may close its output and still run on: the time limit holds
+  // until it has ended.
+  int status = 0;
+  for (;;) {
+    pid_t w = ::waitpid(pid, &status, killed || spec.time_limit_ms == 0 ? 0 : WNOHANG);
+    if (w == pid) break;
+    if (w < 0 && errno != EINTR) break;
+    if (w == 0) {
+      if (time_is_up()) {
+        kill_all(CommandResult::End::kTimedOut);
+      } else {
+        ::usleep(2000);
+      }
+    }
+  }
+  if (!killed) {
+    if (WIFEXITED(status)) {
+      result->end = CommandResult::End::kExited;
+      result->exit_status = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+      result->end = CommandResult::End::kSignaled;
+      result->signal = WTERMSIG(status);
+    }
+  }
+  result->first_error_line = errors.substr(0, errors.find('\n'));
+  if (!result->first_error_line.empty() && result->first_error_line.back() == '\r') {
+    result->first_error_line.pop_back();
+  }
+  return Status::OK();
+}
+
 class PosixEnv : public Env {
  public:
   Status ReadFile(const std::string& path, std::string* contents) override {
@@ -369,6 +614,10 @@ class PosixEnv : public Env {
     *path = cwd;
     ::free(cwd);
     return Status::OK();
+  }
+
+  Status RunCommand(const CommandSpec& spec, CommandResult* result) override {
+    return RunChild(spec, result);
   }
 
  private:

@@ -1,0 +1,93 @@
+// Env::RunCommand on this platform.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+
+#include "run/env.h"
+#include "support/test_util.h"
+
+namespace lumbra {
+namespace {
+
+CommandSpec Shell(const std::string& script, std::string input = "") {
+  CommandSpec spec;
+  spec.argv = {"/bin/sh", "-c", script};
+  spec.input = std::move(input);
+  spec.time_limit_ms = 20000;
+  return spec;
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+TEST(RunCommandTest, FeedsInputAndCollectsOutputAsBytes) {
+  Env* env = Env::Default();
+  CommandResult result;
+  // Far more than a pipe holds in both directions: input and output must
+  // flow at the same time.
+  std::string input(3 << 20, 'x');
+  input += std::string("\0\r\n\r tail", 9);
+  ASSERT_TRUE(env->RunCommand(Shell("cat", input), &result).ok());
+  EXPECT_EQ(result.end, CommandResult::End::kExited);
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.output, input);
+
+  // A program that never reads a large input: no SIGPIPE ends this process.
+  ASSERT_TRUE(env->RunCommand(Shell("echo first >&2; echo second >&2; exit 3", input), &result)
+                  .ok());
+  EXPECT_EQ(result.exit_status, 3);
+  EXPECT_EQ(result.first_error_line, "first");
+
+  ASSERT_TRUE(env->RunCommand(Shell("kill -9 $$"), &result).ok());
+  EXPECT_EQ(result.end, CommandResult::End::kSignaled);
+  EXPECT_EQ(result.signal, 9);
+}
+
+TEST(RunCommandTest, EnvironmentAndFolder) {
+  test::TempDir dir;
+  ::setenv("LUMBRA_TEST_OLD", "old", 1);
+  CommandSpec spec = Shell("printf '%s|%s|%s' \"$LUMBRA_TEST_OLD\" \"$LUMBRA_TEST_NEW\" \"$(pwd)\"");
+  spec.environment = {{"LUMBRA_TEST_OLD", "replaced"}, {"LUMBRA_TEST_NEW", "a b"}};
+  spec.working_dir = dir.path();
+  CommandResult result;
+  ASSERT_TRUE(Env::Default()->RunCommand(spec, &result).ok());
+  EXPECT_EQ(result.output, "replaced|a b|" + dir.path());
+  ::unsetenv("LUMBRA_TEST_OLD");
+
+  spec.argv = {"/nonexistent/program"};
+  EXPECT_FALSE(Env::Default()->RunCommand(spec, &result).ok());
+  spec.argv = {"/bin/sh", "-c", "true"};
+  spec.working_dir = dir.Path("missing");
+  EXPECT_FALSE(Env::Default()->RunCommand(spec, &result).ok());
+}
+
+TEST(RunCommandTest, LimitsKillTheWholeCommand) {
+  Env* env = Env::Default();
+  CommandResult result;
+  // The background sleep keeps standard output open after the shell is
+  // gone; the time limit ends it too.
+  CommandSpec spec = Shell("sleep 30 & echo partial; exit 0");
+  spec.time_limit_ms = 300;
+  auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(env->RunCommand(spec, &result).ok());
+  EXPECT_EQ(result.end, CommandResult::End::kTimedOut);
+  EXPECT_LT(SecondsSince(start), 5.0);
+
+  spec = Shell("yes");
+  spec.output_limit = 100000;
+  ASSERT_TRUE(env->RunCommand(spec, &result).ok());
+  EXPECT_EQ(result.end, CommandResult::End::kOutputTooLarge);
+
+  // Exactly at the limit is within it.
+  spec = Shell("head -c 100000 /dev/zero");
+  spec.output_limit = 100000;
+  ASSERT_TRUE(env->RunCommand(spec, &result).ok());
+  EXPECT_EQ(result.end, CommandResult::End::kExited);
+  EXPECT_EQ(result.output.size(), 100000u);
+}
+
+}  // namespace
+}  // namespace lumbra

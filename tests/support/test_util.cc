@@ -1,0 +1,112 @@
+#include "support/test_util.h"
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "run/lines.h"
+#include "run/paths.h"
+#include "run/text_fields.h"
+
+namespace lumbra::test {
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+  std::string pattern = (fs::temp_directory_path() / "lumbra-test-XXXXXX").string();
+  char* made = ::mkdtemp(pattern.data());
+  path_ = made ? made : "";
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  if (!path_.empty()) fs::remove_all(path_, ec);
+}
+
+std::string TempDir::Path(std::string_view rel) const { return JoinPath(path_, rel); }
+
+void TempDir::Write(std::string_view rel, std::string_view bytes) const {
+  std::string p = Path(rel);
+  fs::create_directories(fs::path(p).parent_path());
+  std::ofstream f(p, std::ios::binary | std::ios::trunc);
+  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+void TempDir::MakeDir(std::string_view rel) const { fs::create_directories(Path(rel)); }
+
+bool TempDir::Exists(std::string_view rel) const { return fs::exists(Path(rel)); }
+
+std::string TempDir::Read(std::string_view rel) const {
+  std::ifstream f(Path(rel), std::ios::binary);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+TestRun::TestRun(const TempDir& dir, Env* env)
+    : log_(env, dir.Path("Lumbra.log")),
+      ctx_(std::make_unique<RunContext>(env, &log_, dir.path(), dir.path())) {}
+
+bool FaultEnv::Fails(std::string_view op, const std::string& path) {
+  if (!rule_(op, path)) return false;
+  ++failures_;
+  return true;
+}
+
+#define LUMBRA_FAULT(op, path) \
+  if (Fails(op, path)) return Status::IOError(std::string("injected fault: ") + op + " " + path)
+
+Status FaultEnv::ReadFile(const std::string& p, std::string* c) {
+  LUMBRA_FAULT("ReadFile", p);
+  return EnvWrapper::ReadFile(p, c);
+}
+Status FaultEnv::WriteFile(const std::string& p, std::string_view d) {
+  LUMBRA_FAULT("WriteFile", p);
+  return EnvWrapper::WriteFile(p, d);
+}
+Status FaultEnv::AppendFile(const std::string& p, std::string_view d) {
+  LUMBRA_FAULT("AppendFile", p);
+  return EnvWrapper::AppendFile(p, d);
+}
+Status FaultEnv::CopyFile(const std::string& f, const std::string& t) {
+  LUMBRA_FAULT("CopyFile", t);
+  return EnvWrapper::CopyFile(f, t);
+}
+Status FaultEnv::RenameFile(const std::string& f, const std::string& t) {
+  LUMBRA_FAULT("RenameFile", t);
+  return EnvWrapper::RenameFile(f, t);
+}
+Status FaultEnv::DeleteFile(const std::string& p) {
+  LUMBRA_FAULT("DeleteFile", p);
+  return EnvWrapper::DeleteFile(p);
+}
+Status FaultEnv::CreateDir(const std::string& p) {
+  LUMBRA_FAULT("CreateDir", p);
+  return EnvWrapper::CreateDir(p);
+}
+
+#undef LUMBRA_FAULT
+
+std::string Coded(const std::vector<std::string>& lines) {
+  std::string out;
+  for (const std::string& line : lines) AppendLine(&out, EncodeLine(line));
+  return out;
+}
+
+int RunShell(const std::string& command, std::string* out) {
+  FILE* p = ::popen(command.c_str(), "r");
+  if (p == nullptr) return -1;
+  std::string text;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
+  int status = ::pclose(p);
+  if (out) *out = text;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace lumbra::test

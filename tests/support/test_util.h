@@ -1,0 +1,85 @@
+// Helpers for tests that run on real files in a temporary folder.
+#ifndef LUMBRA_TESTS_SUPPORT_TEST_UTIL_H_
+#define LUMBRA_TESTS_SUPPORT_TEST_UTIL_H_
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "run/env.h"
+#include "run/run_context.h"
+#include "run/run_log.h"
+
+namespace lumbra::test {
+
+// A fresh folder under /tmp, removed with everything in it when destroyed.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  // A path below the folder; "\" separates folders as in the system's paths.
+  std::string Path(std::string_view rel) const;
+  // Writes a file (creating its folders) with exactly these bytes.
+  void Write(std::string_view rel, std::string_view bytes) const;
+  void MakeDir(std::string_view rel) const;
+  bool Exists(std::string_view rel) const;
+  // The file's bytes; empty when it cannot be read.
+  std::string Read(std::string_view rel) const;
+
+ private:
+  std::string path_;
+};
+
+// A run context over a temporary folder (working folder and program folder
+// alike), logging to "Lumbra.log" there.
+class TestRun {
+ public:
+  explicit TestRun(const TempDir& dir, Env* env = Env::Default());
+  RunContext& ctx() { return *ctx_; }
+
+ private:
+  RunLog log_;
+  std::unique_ptr<RunContext> ctx_;
+};
+
+// An Env whose file operations fail on demand: a call fails when the rule
+// returns true for its operation name ("CopyFile", "WriteFile", ...) and
+// path (the target path for copies and renames).
+class FaultEnv : public EnvWrapper {
+ public:
+  using Rule = std::function<bool(std::string_view op, const std::string& path)>;
+  explicit FaultEnv(Rule rule, Env* target = Env::Default())
+      : EnvWrapper(target), rule_(std::move(rule)) {}
+
+  Status ReadFile(const std::string& p, std::string* c) override;
+  Status WriteFile(const std::string& p, std::string_view d) override;
+  Status AppendFile(const std::string& p, std::string_view d) override;
+  Status CopyFile(const std::string& f, const std::string& t) override;
+  Status RenameFile(const std::string& f, const std::string& t) override;
+  Status DeleteFile(const std::string& p) override;
+  Status CreateDir(const std::string& p) override;
+
+  int failures() const { return failures_; }
+
+ private:
+  bool Fails(std::string_view op, const std::string& path);
+  Rule rule_;
+  int failures_ = 0;
+};
+
+// Device table bytes: each line coded and ended by CR LF.
+std::string Coded(const std::vector<std::string>& lines);
+
+// Runs a command through the shell; returns its exit status and, when out is
+// given, its standard output.
+int RunShell(const std::string& command, std::string* out = nullptr);
+
+}  // namespace lumbra::test
+
+#endif  // LUMBRA_TESTS_SUPPORT_TEST_UTIL_H_
