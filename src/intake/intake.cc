@@ -1,11 +1,77 @@
 #include "intake/intake.h"
 
+#include "backends/aurora/aurora.h"
+#include "backends/database/database.h"
+#include "backends/myob/myob.h"
+#include "intake/device_files.h"
+#include "intake/device_mail.h"
+#include "run/backend_names.h"
+#include "run/lines.h"
+#include "run/numbers.h"
 #include "run/run_context.h"
+#include "run/text_fields.h"
 
 namespace lumbra {
+namespace {
 
-// Device files stay where the devices left them until the intake is built;
-// nothing is taken in.
-void TakeInTransactions(RunContext&) {}
+void PostStagedRecords(RunContext& ctx, int device) {
+  const std::string& name = ctx.BackendName;
+  if (name == kAuroraBackend) {
+    PostAuroraTransactions(ctx);
+  } else if (int edition = MyobEditionOf(name); edition >= 0) {
+    WriteMyobSaleFiles(ctx, device, edition);
+  } else {
+    ctx.Log("device " + std::to_string(device) +
+            ": records taken in and not posted (this back-end takes no postings)");
+  }
+}
+
+void PostThroughStagingFile(RunContext& ctx, const std::vector<HandedIn>& handed_in) {
+  for (const HandedIn& h : handed_in) {
+    if (!h.usable) continue;
+    Status s = StageDeviceFile(ctx, h.device);
+    if (!s.ok()) {
+      ctx.Log("device " + std::to_string(h.device) +
+              ": transaction file not staged, kept for a later pass: " + s.ToString());
+      continue;
+    }
+    PostStagedRecords(ctx, h.device);
+  }
+}
+
+void PostThroughDatabase(RunContext& ctx) {
+  if (ctx.DataPath.empty()) ctx.DataPath = kDefaultDatabaseFile;
+  OpenDatabaseConnection(ctx);
+  PostDatabaseTransactions(ctx);
+}
+
+}  // namespace
+
+void ReadDeviceNames(RunContext& ctx) {
+  std::string text;
+  if (!ctx.env->ReadFile(ctx.Path(kDeviceNamesFile), &text).ok()) return;
+  LineReader reader(text);
+  std::string_view line;
+  std::string rest, name, number;
+  while (reader.Next(&line)) {
+    rest.assign(line);
+    SplitField(rest, name);
+    SplitField(rest, number);
+    std::optional<int> device = ToInt16(ValueOf(number));
+    if (device && *device >= 0 && *device <= 99) ctx.DeviceNames[*device] = name;
+  }
+}
+
+void TakeInTransactions(RunContext& ctx) {
+  ReadDeviceNames(ctx);
+  PruneArchive(ctx);
+  std::vector<HandedIn> handed_in = TakeOverDeviceFiles(ctx);
+  RouteDeviceMail(ctx, handed_in);
+  if (IsDatabaseBackend(ctx.BackendName)) {
+    PostThroughDatabase(ctx);
+  } else {
+    PostThroughStagingFile(ctx, handed_in);
+  }
+}
 
 }  // namespace lumbra

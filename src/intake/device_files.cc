@@ -1,0 +1,144 @@
+#include "intake/device_files.h"
+
+#include <cstdio>
+
+#include "run/dates.h"
+#include "run/lines.h"
+#include "run/run_context.h"
+
+namespace lumbra {
+namespace {
+
+std::string DeviceFile(const RunContext& ctx, int device, std::string_view suffix) {
+  return ctx.Path(std::to_string(device) + "\\" + std::string(kTransactionFile) +
+                  std::string(suffix));
+}
+
+size_t CountLines(std::string_view text) {
+  LineReader reader(text);
+  std::string_view line;
+  size_t n = 0;
+  while (reader.Next(&line)) ++n;
+  return n;
+}
+
+Date Today(const RunContext& ctx) {
+  LocalTime t = ctx.env->Now();
+  return Date{t.year, t.month, t.day};
+}
+
+// "Archive\yyyymmdd\<device>-<hhmmss>-transact.xml", numbered when a file of
+// that name exists already.
+std::string FreeArchiveName(RunContext& ctx, int device) {
+  LocalTime t = ctx.env->Now();
+  std::string day = std::string(kArchiveFolder) + "\\" + FormatYyyymmdd(Today(ctx));
+  for (const std::string& folder : {std::string(kArchiveFolder), day}) {
+    if (!ctx.env->DirExists(ctx.Path(folder))) ctx.env->CreateDir(ctx.Path(folder));
+  }
+  char stem[32];
+  std::snprintf(stem, sizeof stem, "%d-%02d%02d%02d", device, t.hour, t.minute, t.second);
+  std::string name = day + "\\" + stem + "-transact.xml";
+  for (int n = 2; ctx.env->FileExists(ctx.Path(name)); ++n) {
+    name = day + "\\" + stem + "-" + std::to_string(n) + "-transact.xml";
+  }
+  return name;
+}
+
+Status ArchiveTakenFile(RunContext& ctx, int device) {
+  std::string taken = DeviceFile(ctx, device, kTakenSuffix);
+  std::string bytes;
+  Status s = ctx.env->ReadFile(taken, &bytes);
+  if (!s.ok()) return s;
+  std::string name = FreeArchiveName(ctx, device);
+  s = ctx.env->WriteFile(ctx.Path(name), bytes);
+  if (s.ok()) s = ctx.env->SyncFile(ctx.Path(name));
+  if (!s.ok()) return s;
+  s = ctx.env->RenameFile(taken, DeviceFile(ctx, device, kIntakeSuffix));
+  if (s.ok()) {
+    ctx.Log("device " + std::to_string(device) + ": " + std::string(kTransactionFile) +
+            " taken in, " + std::to_string(CountLines(bytes)) + " lines, archived as " + name);
+  }
+  return s;
+}
+
+// Brings one device's file to its archived intake state; false when the
+// device has nothing to take in or a step failed.
+bool TakeOverDeviceFile(RunContext& ctx, int device) {
+  Env* env = ctx.env;
+  const std::string dev = "device " + std::to_string(device) + ": ";
+  const std::string handed = DeviceFile(ctx, device, "");
+  const std::string taken = DeviceFile(ctx, device, kTakenSuffix);
+  const std::string intake = DeviceFile(ctx, device, kIntakeSuffix);
+  bool leftover = env->FileExists(intake) || env->FileExists(taken);
+  if (leftover) {
+    ctx.Log(dev + "resuming the transaction file of an interrupted pass" +
+            (env->FileExists(handed) ? "; the newer transact.xml waits for the next pass" : ""));
+  }
+  if (env->FileExists(intake)) return true;
+  if (!env->FileExists(taken)) {
+    if (!env->FileExists(handed)) return false;
+    Status s = env->RenameFile(handed, taken);
+    if (!s.ok()) {
+      ctx.Log(dev + "transact.xml not taken over, left for a later pass: " + s.ToString());
+      return false;
+    }
+  }
+  Status s = ArchiveTakenFile(ctx, device);
+  if (!s.ok()) {
+    ctx.Log(dev + "transaction file not archived, kept for a later pass: " + s.ToString());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string IntakeFilePath(const RunContext& ctx, int device) {
+  return DeviceFile(ctx, device, kIntakeSuffix);
+}
+
+std::vector<HandedIn> TakeOverDeviceFiles(RunContext& ctx) {
+  std::vector<HandedIn> handed_in;
+  for (int device = 1; device <= 99; ++device) {
+    if (!ctx.env->DirExists(ctx.Path(std::to_string(device)))) continue;
+    if (TakeOverDeviceFile(ctx, device)) handed_in.push_back(HandedIn{device, true});
+  }
+  return handed_in;
+}
+
+Status StageDeviceFile(RunContext& ctx, int device) {
+  std::string intake = IntakeFilePath(ctx, device);
+  std::string staging = ctx.Path(kStagingFile);
+  Status s = ctx.env->CopyFile(intake, staging);
+  if (s.ok()) s = ctx.env->SyncFile(staging);
+  if (s.ok()) s = ctx.env->DeleteFile(intake);
+  return s;
+}
+
+void PruneArchive(RunContext& ctx) {
+  std::string archive = ctx.Path(kArchiveFolder);
+  std::vector<DirEntry> days;
+  if (!ctx.env->ListDir(archive, &days).ok()) return;
+  long today = DaySerial(Today(ctx));
+  for (const DirEntry& day : days) {
+    if (!day.is_dir || day.name.size() != 8 ||
+        day.name.find_first_not_of("0123456789") != std::string::npos) {
+      continue;
+    }
+    std::optional<Date> date = MakeDate(std::stoi(day.name.substr(0, 4)),
+                                        std::stoi(day.name.substr(4, 2)),
+                                        std::stoi(day.name.substr(6, 2)));
+    if (!date || FormatYyyymmdd(*date) != day.name || today - DaySerial(*date) <= kArchiveKeepDays) {
+      continue;
+    }
+    std::string folder = JoinPath(archive, day.name);
+    std::vector<DirEntry> files;
+    ctx.env->ListDir(folder, &files);
+    for (const DirEntry& f : files) ctx.env->DeleteFile(JoinPath(folder, f.name));
+    Status s = ctx.env->RemoveDir(folder);
+    ctx.Log(s.ok() ? "archive day " + day.name + " deleted"
+                   : "archive day " + day.name + " not deleted: " + s.ToString());
+  }
+}
+
+}  // namespace lumbra

@@ -1,0 +1,203 @@
+// The intake as whole passes on temporary installations.
+#include "intake/intake.h"
+
+#include <gtest/gtest.h>
+
+#include "intake/device_files.h"
+#include "intake/device_mail.h"
+#include "run/run_driver.h"
+#include "support/test_util.h"
+
+namespace lumbra {
+namespace {
+
+// A back-end that takes in and posts nothing.
+constexpr char kNoPostingIni[] = "appname=QuickBooks Pro\r\n";
+
+// Fixes the clock at 2026-12-05 14:30:15.
+class ClockEnv : public test::FaultEnv {
+ public:
+  explicit ClockEnv(Rule rule = [](std::string_view, const std::string&) { return false; })
+      : FaultEnv(std::move(rule)) {}
+  LocalTime Now() override { return LocalTime{2026, 12, 5, 14, 30, 15}; }
+};
+
+class IntakeTest : public ::testing::Test {
+ protected:
+  IntakeTest() { dir_.Write("Lumbra.ini", kNoPostingIni); }
+  void Pass(Env* env) {
+    test::TestRun run(dir_, env);
+    RunPass(run.ctx());
+  }
+  std::string Log() { return dir_.Read("Lumbra.log"); }
+  test::TempDir dir_;
+};
+
+TEST_F(IntakeTest, TakesInEveryDeviceArchivesAndStagesTheLast) {
+  dir_.Write("1\\transact.xml", "20061201abcdJobs\tJobno\t1\r\n");
+  dir_.Write("3\\transact.xml", "20061202abcdJobs\tJobno\t3\r\n20061202abcdJobs\tJobno\t4");
+  dir_.Write("7\\transact.xml", "20061203abcdCustomers\tName\tZed\r\n");
+  ClockEnv env;
+  Pass(&env);
+  for (const char* d : {"1", "3", "7"}) {
+    EXPECT_FALSE(dir_.Exists(std::string(d) + "\\transact.xml")) << d;
+    EXPECT_FALSE(dir_.Exists(std::string(d) + "\\transact.xml.intake")) << d;
+  }
+  EXPECT_EQ(dir_.Read("tempdb.dat"), "20061203abcdCustomers\tName\tZed\r\n");
+  EXPECT_EQ(dir_.Read("Archive\\20261205\\3-143015-transact.xml"),
+            "20061202abcdJobs\tJobno\t3\r\n20061202abcdJobs\tJobno\t4");
+  EXPECT_NE(Log().find("device 3: transact.xml taken in, 2 lines, archived as "
+                       "Archive\\20261205\\3-143015-transact.xml"),
+            std::string::npos);
+  EXPECT_NE(Log().find("device 7: records taken in and not posted"), std::string::npos);
+}
+
+TEST_F(IntakeTest, RoutesMailIntoTheLogAndTheMessageList) {
+  dir_.Write("2\\transact.xml",
+             "20061201abcdMail\tm1\tfrom\tread\r\n"
+             "\tstray line without field 1\r\n"
+             "20061201abcdJobs\tJobno\t1\r\n"
+             "20061201abcdMailbox\tm1\tfrom\tanswered\r\n"
+             "20061201abcdMail\tnone\tnobody\tx\r\n");
+  dir_.Write("2\\mailX.txt", "earlier\r\n");
+  dir_.Write("2\\messages.txt",
+             "1\tm1\tfrom\t4\t5\t6\t7\t8\told\t10\t11\t12\r\n"
+             "2\tm1\tfrom\r\n"
+             "\tm2\tdropped\r\n");
+  ClockEnv env;
+  Pass(&env);
+  EXPECT_EQ(dir_.Read("tempdb.dat"), "20061201abcdJobs\tJobno\t1\r\n");
+  EXPECT_EQ(dir_.Read("2\\mailX.txt"),
+            "earlier\r\n20061201abcdMail\tm1\tfrom\tread\r\n"
+            "20061201abcdMailbox\tm1\tfrom\tanswered\r\n20061201abcdMail\tnone\tnobody\tx\r\n");
+  EXPECT_EQ(dir_.Read("2\\messages.txt"),
+            "1\tm1\tfrom\t4\t5\t6\t7\t8\tanswered\t10\r\n"
+            "2\tm1\tfrom\t\t\t\t\t\t\t\r\n");
+}
+
+TEST_F(IntakeTest, MailOnlyFileLeavesAnEmptyStagingFileAndNoListIsCreated) {
+  dir_.Write("4\\transact.xml", "20061201abcdMail\ta\tb\tc\r\n");
+  ClockEnv env;
+  Pass(&env);
+  EXPECT_TRUE(dir_.Exists("tempdb.dat"));
+  EXPECT_EQ(dir_.Read("tempdb.dat"), "");
+  EXPECT_FALSE(dir_.Exists("4\\messages.txt"));
+  EXPECT_EQ(dir_.Read("4\\mailX.txt"), "20061201abcdMail\ta\tb\tc\r\n");
+}
+
+TEST(ApplyMailToMessages, HasNoRowOrMailLimit) {
+  std::string messages;
+  std::vector<std::string> mail;
+  for (int i = 0; i < 1500; ++i) {
+    messages += "x\tid" + std::to_string(i) + "\tk\r\n";
+    mail.push_back("20061201abcdMail\tid" + std::to_string(i) + "\tk\tv" + std::to_string(i));
+  }
+  std::string out;
+  ASSERT_TRUE(ApplyMailToMessages(messages, mail, &out));
+  EXPECT_NE(out.find("x\tid1499\tk\t\t\t\t\t\tv1499\t\r\n"), std::string::npos);
+  EXPECT_FALSE(ApplyMailToMessages("", mail, &out));
+}
+
+TEST_F(IntakeTest, FailedStagingKeepsTheRecordsForTheNextPass) {
+  const std::string records = "20061201abcdJobs\tJobno\t9\r\n";
+  dir_.Write("5\\transact.xml", records);
+  ClockEnv failing([](std::string_view op, const std::string& path) {
+    return op == "CopyFile" && path.ends_with("tempdb.dat");
+  });
+  Pass(&failing);
+  EXPECT_EQ(dir_.Read("5\\transact.xml.intake"), records);
+  EXPECT_NE(Log().find("device 5: transaction file not staged, kept for a later pass"),
+            std::string::npos);
+
+  dir_.Write("5\\transact.xml", "20061202abcdJobs\tJobno\tnewer\r\n");  // handed in meanwhile
+  ClockEnv healthy;
+  Pass(&healthy);
+  EXPECT_EQ(dir_.Read("tempdb.dat"), records);
+  EXPECT_EQ(dir_.Read("5\\transact.xml"), "20061202abcdJobs\tJobno\tnewer\r\n");
+  EXPECT_FALSE(dir_.Exists("Archive\\20261205\\5-143015-2-transact.xml"));  // archived once
+
+  Pass(&healthy);
+  EXPECT_EQ(dir_.Read("tempdb.dat"), "20061202abcdJobs\tJobno\tnewer\r\n");
+}
+
+TEST_F(IntakeTest, EveryEarlierFailureLeavesTheDeviceFileInPlace) {
+  const std::string records = "20061201abcdMail\ta\tb\tc\r\n20061201abcdJobs\tJobno\t9\r\n";
+  struct Case {
+    const char* op;
+    const char* path_end;
+    const char* left_as;
+  };
+  const Case cases[] = {
+      {"RenameFile", "transact.xml.taken", "6\\transact.xml"},
+      {"WriteFile", "-transact.xml", "6\\transact.xml.taken"},
+      {"AppendFile", "mailX.txt", "6\\transact.xml.intake"},
+  };
+  for (const Case& c : cases) {
+    test::TempDir dir;
+    dir.Write("Lumbra.ini", kNoPostingIni);
+    dir.Write("6\\transact.xml", records);
+    ClockEnv env([&](std::string_view op, const std::string& path) {
+      return op == c.op && path.ends_with(c.path_end);
+    });
+    test::TestRun run(dir, &env);
+    RunPass(run.ctx());
+    EXPECT_EQ(dir.Read(c.left_as), records) << c.op;
+    EXPECT_FALSE(dir.Exists("tempdb.dat")) << c.op;
+
+    ClockEnv healthy;
+    test::TestRun retry(dir, &healthy);
+    RunPass(retry.ctx());
+    EXPECT_EQ(dir.Read("tempdb.dat"), "20061201abcdJobs\tJobno\t9\r\n") << c.op;
+  }
+}
+
+// A device writes a new file while the pass stages the one it took over.
+class HandInDuringPassEnv : public ClockEnv {
+ public:
+  explicit HandInDuringPassEnv(const test::TempDir& dir) : dir_(dir) {}
+  Status CopyFile(const std::string& f, const std::string& t) override {
+    dir_.Write("8\\transact.xml", "written during the pass\r\n");
+    return ClockEnv::CopyFile(f, t);
+  }
+
+ private:
+  const test::TempDir& dir_;
+};
+
+TEST_F(IntakeTest, AFileHandedInDuringThePassWaitsForTheNext) {
+  dir_.Write("8\\transact.xml", "20061201abcdJobs\tJobno\t1\r\n");
+  HandInDuringPassEnv env(dir_);
+  Pass(&env);
+  EXPECT_EQ(dir_.Read("tempdb.dat"), "20061201abcdJobs\tJobno\t1\r\n");
+  EXPECT_EQ(dir_.Read("8\\transact.xml"), "written during the pass\r\n");
+}
+
+TEST_F(IntakeTest, ArchiveKeepsNinetyDays) {
+  for (const char* day : {"20260906", "20260905", "20261205", "notes", "20261399"}) {
+    dir_.Write(std::string("Archive\\") + day + "\\1-000000-transact.xml", "x");
+  }
+  ClockEnv env;
+  Pass(&env);
+  EXPECT_TRUE(dir_.Exists("Archive\\20260906"));  // 90 days ago
+  EXPECT_FALSE(dir_.Exists("Archive\\20260905"));
+  EXPECT_TRUE(dir_.Exists("Archive\\notes"));
+  EXPECT_TRUE(dir_.Exists("Archive\\20261399"));
+}
+
+TEST(DeviceNames, RoundsHalvesToEvenAndSkipsOutOfRange) {
+  test::TempDir dir;
+  dir.Write("devicenames.xml",
+            "Three\t3.5\r\nTwo\t2.5\r\nBig\t100\r\nNeg\t-1\r\nHuge\t99999\r\nZero\tnone\r\n"
+            "\"Rep 7\"\t7\r\nLater\t7\r\n");
+  test::TestRun run(dir);
+  ReadDeviceNames(run.ctx());
+  const auto& names = run.ctx().DeviceNames;
+  EXPECT_EQ(names[4], "Three");
+  EXPECT_EQ(names[2], "Two");
+  EXPECT_EQ(names[0], "Zero");
+  EXPECT_EQ(names[7], "Later");
+  EXPECT_EQ(names[99], "");
+}
+
+}  // namespace
+}  // namespace lumbra
