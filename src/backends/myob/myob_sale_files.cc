@@ -1,0 +1,552 @@
+#include "backends/myob/myob_sale_files.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <functional>
+#include <initializer_list>
+#include <optional>
+#include <span>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "backends/myob/myob.h"
+#include "backends/myob/myob_text_export.h"
+#include "intake/transaction_line.h"
+#include "run/dates.h"
+#include "run/lines.h"
+#include "run/numbers.h"
+#include "run/run_context.h"
+
+namespace lumbra {
+
+std::string FileNameSafe(std::string_view name) {
+  std::string out(name);
+  for (size_t i = 0; i < out.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(name[i]);
+    bool in_dot_pair =
+        c == '.' && ((i + 1 < name.size() && name[i + 1] == '.') || (i > 0 && name[i - 1] == '.'));
+    if (c < 0x20 || c == 0x7F || in_dot_pair ||
+        std::string_view("/\\<>:\"|?*").find(static_cast<char>(c)) != std::string_view::npos) {
+      out[i] = '_';
+    }
+  }
+  return out;
+}
+
+std::string MyobImportFileName(std::string_view kind, const LocalTime& at,
+                               std::string_view device_name) {
+  char stamp[64];
+  std::snprintf(stamp, sizeof stamp, "%04d%02d%02d%02d%02d", at.year, at.month, at.day, at.hour,
+                at.minute);
+  return "Tamsel" + std::string(kind) + stamp + FileNameSafe(device_name) + ".TXT";
+}
+
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Up to two digits at *pos; nothing when there is none.
+std::optional<int> TwoDigitNumber(std::string_view s, size_t* pos) {
+  size_t start = *pos;
+  int n = 0;
+  while (*pos < s.size() && *pos - start < 2 && IsDigit(s[*pos])) n = n * 10 + (s[(*pos)++] - '0');
+  if (*pos == start) return std::nullopt;
+  return n;
+}
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+}  // namespace
+
+std::string DeviceTimeText(std::string_view value) {
+  const std::string midnight = "00:00:00";
+  size_t colon = value.find(':');
+  if (colon == std::string_view::npos) return midnight;
+  size_t pos = colon;
+  while (pos > 0 && colon - pos < 2 && IsDigit(value[pos - 1])) --pos;
+  if (pos > 0 && IsDigit(value[pos - 1])) return midnight;  // three or more digits
+  std::optional<int> hour = TwoDigitNumber(value, &pos);
+  if (!hour || pos != colon) return midnight;
+  ++pos;
+  std::optional<int> minute = TwoDigitNumber(value, &pos);
+  if (!minute || (pos < value.size() && IsDigit(value[pos]))) return midnight;
+  int second = 0;
+  if (pos < value.size() && value[pos] == ':') {
+    ++pos;
+    std::optional<int> s = TwoDigitNumber(value, &pos);
+    if (!s || (pos < value.size() && IsDigit(value[pos]))) return midnight;
+    second = *s;
+    // Fractions of a second are dropped.
+    if (pos < value.size() && value[pos] == '.') {
+      ++pos;
+      while (pos < value.size() && IsDigit(value[pos])) ++pos;
+    }
+  }
+  while (pos < value.size() && value[pos] == ' ') ++pos;
+  int h = *hour;
+  if (pos + 1 < value.size() && (Lower(value[pos]) == 'a' || Lower(value[pos]) == 'p') &&
+      Lower(value[pos + 1]) == 'm') {
+    if (h > 12) return midnight;
+    bool pm = Lower(value[pos]) == 'p';
+    h = h % 12 + (pm ? 12 : 0);
+  }
+  if (h > 23 || *minute > 59 || second > 59) return midnight;
+  return FormatHhMmSs(h, *minute, second);
+}
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Reference data from MYOB's own export files.
+
+struct ItemEntry {
+  std::string number;
+  std::string tax_code;
+};
+
+struct ReferenceData {
+  // The standard GST rate, in percent.
+  float rate = 12.5f;
+  // By item name and by activity name; the first row of a name is kept.
+  std::unordered_map<std::string, ItemEntry> items;
+  std::unordered_map<std::string, std::string> activity_ids;
+};
+
+float SingleValue(std::string_view text) { return static_cast<float>(Single(ValueOf(text))); }
+
+// Calls each_row for every line after the header line, until it returns
+// false; reserve, when given, first learns about how many rows to expect. A
+// file that cannot be read is logged and gives no rows.
+template <typename EachRow>
+void ForEachReferenceRow(RunContext& ctx, std::string_view kind, EachRow each_row,
+                         const std::function<void(size_t)>& reserve = {}) {
+  std::string text;
+  std::string path = MyobExportFilePath(ctx, kind);
+  Status s = ctx.env->ReadFile(path, &text);
+  if (!s.ok()) {
+    ctx.Log("MYOB reference file " + path + " not read: " + s.ToString());
+    return;
+  }
+  LineReader lines(text);
+  std::string_view line;
+  if (!lines.Next(&line)) return;
+  if (reserve) reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')));
+  while (lines.Next(&line)) {
+    TabFieldCursor fields(line);
+    if (!each_row(fields)) break;
+  }
+}
+
+ReferenceData ReadReferenceData(RunContext& ctx, int edition) {
+  ReferenceData ref;
+  std::string field;
+  ForEachReferenceRow(ctx, "NONCONTAXCODE", [&](TabFieldCursor& fields) {
+    fields.Next(&field);
+    if (field != "S") return true;
+    fields.Skip(3, &field);
+    ref.rate = SingleValue(field);
+    return false;
+  });
+  // The item's tax code of a sale: field 27 of the item file, field 15 in
+  // the shorter file of Business Basics.
+  const int tax_code_field = edition == kMyobBusinessBasics1 ? 15 : 27;
+  std::string number, name;
+  ForEachReferenceRow(ctx, "ITEM", [&](TabFieldCursor& fields) {
+    fields.Next(&number);
+    fields.Next(&name);
+    fields.Skip(tax_code_field - 2, &field);
+    ref.items.try_emplace(name, ItemEntry{number, field});
+    return true;
+  }, [&](size_t rows) { ref.items.reserve(rows); });
+  ForEachReferenceRow(ctx, "ACTIVITY", [&](TabFieldCursor& fields) {
+    fields.Next(&number);
+    fields.Next(&name);
+    ref.activity_ids.try_emplace(name, number);
+    return true;
+  }, [&](size_t rows) { ref.activity_ids.reserve(rows); });
+  return ref;
+}
+
+// ---------------------------------------------------------------------------
+// One sale line or time record handed in by a device.
+
+enum class RecordKind { kItemSale, kServiceSale, kTimeSlip };
+
+struct SaleRecord {
+  RecordKind kind = RecordKind::kItemSale;
+  std::string date;  // dd/mm/yyyy; empty when field 1 holds no usable date
+  std::string customer, ordnum, item, qty, discount, extend, note, jobno, freight_method,
+      payment_type, amount_paid, promised, account_number, employee, activity;
+  std::string price;  // "Sell1" less a leading "$", or "Hourlyrate"
+  std::string total;  // "Extend" less a leading "$"
+  std::string item_number;
+  std::string tax_code = "S";
+  std::string activity_id;
+  std::string start_time = "00:00:00";
+  std::string stop_time = "00:00:00";
+};
+
+std::string WithoutDollar(const std::string& value) {
+  return !value.empty() && value[0] == '$' ? value.substr(1) : value;
+}
+
+SaleRecord ReadSaleRecord(const TransactionRecord& line, const ReferenceData& ref) {
+  SaleRecord r;
+  if (line.date) r.date = FormatDdMmYyyy(*line.date);
+  for (const auto& [name, value] : line.pairs) {
+    if (name == "Customer") {
+      r.customer = value;
+    } else if (name == "Ordnum") {
+      r.ordnum = value;
+    } else if (name == "Item") {
+      r.item = value;
+      if (auto it = ref.items.find(value); it != ref.items.end()) {
+        r.item_number = it->second.number;
+        r.tax_code = it->second.tax_code;
+      }
+    } else if (name == "Sell1") {
+      r.price = WithoutDollar(value);
+    } else if (name == "Hourlyrate") {
+      r.price = value;
+    } else if (name == "Qty") {
+      r.qty = value;
+    } else if (name == "Discount") {
+      r.discount = value;
+    } else if (name == "Extend") {
+      r.extend = value;
+      r.total = WithoutDollar(value);
+    } else if (name == "Note") {
+      r.note = value;
+    } else if (name == "Jobno") {
+      r.jobno = value;
+    } else if (name == "Freight method") {
+      r.freight_method = value;
+    } else if (name == "Paymenttype") {
+      r.payment_type = value;
+    } else if (name == "Amountpaid") {
+      r.amount_paid = value;
+    } else if (name == "Promised") {
+      r.promised = value;
+    } else if (name == "Account Number") {
+      r.account_number = value;
+      r.kind = RecordKind::kServiceSale;
+    } else if (name == "Employee") {
+      r.employee = value;
+      r.kind = RecordKind::kTimeSlip;
+    } else if (name == "Activity") {
+      r.activity = value;
+      if (auto it = ref.activity_ids.find(value); it != ref.activity_ids.end()) {
+        r.activity_id = it->second;
+      }
+    } else if (name == "Start") {
+      r.start_time = DeviceTimeText(value);
+    } else if (name == "Finish") {
+      r.stop_time = DeviceTimeText(value);
+    }
+  }
+  // A line without a total is priced here: quantity times price, less the
+  // discount percentage, in single precision.
+  if (ValueOf(r.total) == 0) {
+    float total = SingleValue(r.qty) * SingleValue(r.price);
+    float discount = SingleValue(r.discount);
+    if (discount != 0) total = total * (100.0f - discount) / 100.0f;
+    r.total = TwoDecimalText(total);
+  }
+  return r;
+}
+
+// ---------------------------------------------------------------------------
+// The import files.
+
+std::string Amount(float v) { return TwoDecimalText(v); }
+
+class GstRate {
+ public:
+  explicit GstRate(float rate) : rate_(rate) {}
+  // x with GST added, rounded to cents (a tie to the even cent).
+  float Inclusive(float x) const {
+    float v = x * (100.0f + rate_) / 100.0f;
+    return static_cast<float>(Single(RoundHalfEven(v, 2)));
+  }
+
+ private:
+  float rate_;
+};
+
+// A row of an import file, its fields joined by tabs.
+class Row {
+ public:
+  Row& operator<<(std::string_view field) {
+    if (!first_) text_.push_back('\t');
+    text_ += field;
+    first_ = false;
+    return *this;
+  }
+  Row& Empty(int n) {
+    for (int i = 0; i < n; ++i) *this << "";
+    return *this;
+  }
+  const std::string& text() const { return text_; }
+
+ private:
+  std::string text_;
+  bool first_ = true;
+};
+
+using Titles = std::span<const std::string_view>;
+
+std::string JoinTitles(std::initializer_list<Titles> parts) {
+  Row row;
+  for (Titles part : parts) {
+    for (std::string_view title : part) row << title;
+  }
+  return row.text();
+}
+
+// Header rows, MYOB's titles letter for letter (note the two spaces in
+// "Invoice  No." and "Account  No.").
+constexpr std::string_view kSaleStart[] = {
+    "Co./Last Name", "First Name", "Addr 1 - Line 1", "- Line 2", "- Line 3", "- Line 4",
+    "Invoice  No.",  "Date",       "Customer PO",     "Ship Via"};
+constexpr std::string_view kAlreadyPrinted[] = {"Already Printed"};
+constexpr std::string_view kDeliveryStatus[] = {"Delivery Status"};
+constexpr std::string_view kLongItemColumns[] = {"Item Number", "Quantity",      "Description",
+                                                 "Price",       "Inc-GST Price", "Discount",
+                                                 "Total",       "Inc-GST Total"};
+constexpr std::string_view kLongServiceColumns[] = {"Description", "Account  No.", "Amount",
+                                                    "Inc-GST Amount"};
+constexpr std::string_view kLongSaleMiddle[] = {"Job",
+                                                "Comment",
+                                                "Journal Memo",
+                                                "Salesperson Last Name",
+                                                "Salesperson First Name",
+                                                "Shipping Date",
+                                                "GST Code",
+                                                "GST Amount",
+                                                "Freight Amount",
+                                                "Freight GST Code",
+                                                "Freight GST Amount",
+                                                "Sale Status"};
+constexpr std::string_view kCurrencyColumns[] = {"Currency Code", "Exchange Rate"};
+constexpr std::string_view kLongSaleEnd[] = {
+    "Terms - Payment is Due", "- Discount Days", "- Balance Due Days", "- % Discount",
+    "- % Monthly Charge",     "Referral Source", "Amount Paid",        "Payment Method",
+    "Payment Notes",          "Name on Card",    "Card Number",        "Expiry Date",
+    "Authorisation Code",     "Cheque Number",   "Inclusive",          "Category"};
+constexpr std::string_view kShortItemColumns[] = {"Item Number", "Quantity", "Description", "Price",
+                                                  "Total"};
+constexpr std::string_view kShortServiceColumns[] = {"Description", "Account  No.", "Amount"};
+constexpr std::string_view kShortSaleMiddle[] = {
+    "Job",        "Comment",        "Journal Memo",     "Promised Date",      "GST Code",
+    "GST Amount", "Freight Amount", "Freight GST Code", "Freight GST Amount", "Sale Status"};
+constexpr std::string_view kShortSaleEnd[] = {
+    "Terms - Payment is Due", "- Balance Due Days", "Amount Paid", "Payment Method",
+    "Payment Notes",          "Name on Card",       "Card Number", "Expiry Date",
+    "Authorisation Code",     "Cheque Number",      "Inclusive"};
+constexpr std::string_view kSlipColumns[] = {"Emp. Co./Last Name",
+                                             "Emp. First Name",
+                                             "Slip ID",
+                                             "Date",
+                                             "Activity ID",
+                                             "Cust. Co./Last Name",
+                                             "Cust. First Name",
+                                             "Units",
+                                             "Rate",
+                                             "Job",
+                                             "Notes",
+                                             "Adjustment Dollars",
+                                             "Adjustment Units",
+                                             "Already Billed Dollars",
+                                             "Already Billed Units",
+                                             "Start Time",
+                                             "Stop Time"};
+
+// How an edition lays out its sale files.
+struct Layout {
+  bool is_short;
+  bool currency;
+
+  static Layout Of(int edition) {
+    return {edition == kMyobBusinessBasics1, edition == kMyobPremier9};
+  }
+  std::string ItemSaleHeader() const {
+    if (is_short) {
+      return JoinTitles(
+          {kSaleStart, kAlreadyPrinted, kShortItemColumns, kShortSaleMiddle, kShortSaleEnd});
+    }
+    return JoinTitles({kSaleStart, kDeliveryStatus, kLongItemColumns, kLongSaleMiddle,
+                       currency ? Titles(kCurrencyColumns) : Titles(), kLongSaleEnd});
+  }
+  std::string ServiceSaleHeader() const {
+    if (is_short) {
+      return JoinTitles(
+          {kSaleStart, kAlreadyPrinted, kShortServiceColumns, kShortSaleMiddle, kShortSaleEnd});
+    }
+    return JoinTitles({kSaleStart, kDeliveryStatus, kLongServiceColumns, kLongSaleMiddle,
+                       currency ? Titles(kCurrencyColumns) : Titles(), kLongSaleEnd});
+  }
+  int TermsColumns() const { return is_short ? 2 : 6; }
+  int CurrencyColumns() const { return currency ? 2 : 0; }
+};
+
+std::string ItemSaleRow(const SaleRecord& r, const Layout& layout, const GstRate& gst) {
+  const float total = SingleValue(r.total);
+  const float inclusive_total = gst.Inclusive(total);
+  const bool standard = r.tax_code == "S";
+  Row row;
+  row << r.customer;
+  row.Empty(6) << r.date << r.ordnum << r.freight_method << "" << r.item_number << r.qty << r.item
+               << r.price;
+  if (layout.is_short) {
+    row << r.total << r.jobno << "" << r.note << r.promised << r.tax_code
+        << Amount(inclusive_total - total);
+  } else {
+    const float price = SingleValue(r.price);
+    row << Amount(standard ? gst.Inclusive(price) : price) << r.discount << r.total
+        << Amount(standard ? inclusive_total : total) << r.jobno << "" << r.note << ""
+        << "" << r.promised << r.tax_code << Amount(standard ? inclusive_total - total : 0.0f);
+  }
+  row.Empty(4).Empty(layout.CurrencyColumns()).Empty(layout.TermsColumns());
+  row << r.amount_paid << r.payment_type;
+  return row.text();
+}
+
+std::string ServiceSaleRow(const SaleRecord& r, const Layout& layout, const GstRate& gst) {
+  const float total = SingleValue(r.total);
+  const float inclusive_total = gst.Inclusive(total);
+  Row row;
+  row << r.customer;
+  row.Empty(6) << r.date << r.ordnum << ""
+               << "" << r.note << r.account_number << r.extend;
+  if (layout.is_short) {
+    row << r.jobno << ""
+        << ""
+        << "";
+  } else {
+    row << Amount(inclusive_total) << r.jobno << ""
+        << ""
+        << ""
+        << ""
+        << "";
+  }
+  row << "S" << Amount(inclusive_total - total);
+  row.Empty(4).Empty(layout.CurrencyColumns()).Empty(layout.TermsColumns());
+  row << r.amount_paid << (r.payment_type.empty() ? "Other" : r.payment_type);
+  return row.text();
+}
+
+std::string TimeSlipRow(const SaleRecord& r) {
+  Row row;
+  row << r.employee << ""
+      << "" << r.date << r.activity_id << r.customer << "" << r.qty << r.price << r.jobno << r.note;
+  row.Empty(4) << r.start_time << r.stop_time;
+  return row.text();
+}
+
+// One import file, built whole in memory and saved at the end.
+class ImportFile {
+ public:
+  ImportFile(std::string path, const std::string& header, bool separate_sales)
+      : path_(std::move(path)), separate_sales_(separate_sales) {
+    AppendLine(&bytes_, header);
+  }
+
+  // Rows of one sale (same customer and order number) stay together; an
+  // empty line goes before each further sale.
+  void Add(const std::string& sale_key, const std::string& row) {
+    if (separate_sales_ && rows_ > 0 && sale_key != previous_key_) AppendLine(&bytes_, "");
+    AppendLine(&bytes_, row);
+    previous_key_ = sale_key;
+    ++rows_;
+  }
+
+  // Saves a file that received rows; removes one that did not, so that no
+  // file holding only its header row is left for the user to import.
+  void Finish(RunContext& ctx) const {
+    if (rows_ > 0) {
+      Status s = ctx.env->WriteFile(path_, bytes_);
+      ctx.Log(s.ok() ? "MYOB import file " + path_ + " written: " + std::to_string(rows_) + " rows"
+                     : "MYOB import file " + path_ + " not written: " + s.ToString());
+      return;
+    }
+    if (!ctx.env->FileExists(path_)) return;
+    Status s = ctx.env->DeleteFile(path_);
+    ctx.Log(s.ok() ? "MYOB import file " + path_ + " deleted: no records"
+                   : "MYOB import file " + path_ +
+                         " holds no records and was not deleted: " + s.ToString());
+  }
+
+  const std::string& path() const { return path_; }
+  const std::string& bytes() const { return bytes_; }
+
+ private:
+  std::string path_;
+  std::string bytes_;
+  bool separate_sales_;
+  size_t rows_ = 0;
+  std::string previous_key_;
+};
+
+}  // namespace
+
+void WriteMyobSaleFiles(RunContext& ctx, int device, int edition) {
+  const ReferenceData ref = ReadReferenceData(ctx, edition);
+  const Layout layout = Layout::Of(edition);
+  const GstRate gst(ref.rate);
+
+  const LocalTime now = ctx.env->Now();
+  std::string_view device_name = device >= 0 && device < static_cast<int>(ctx.DeviceNames.size())
+                                     ? ctx.DeviceNames[device]
+                                     : std::string_view();
+  auto path_of = [&](std::string_view kind) {
+    return ctx.Path(ctx.DataPath + "\\" + MyobImportFileName(kind, now, device_name));
+  };
+  ImportFile item_sales(path_of("ITEMSALE"), layout.ItemSaleHeader(), true);
+  ImportFile service_sales(path_of("SERVSALE"), layout.ServiceSaleHeader(), true);
+  ImportFile time_slips(path_of("SLIPS"), JoinTitles({kSlipColumns}), false);
+  const std::string device_label = "device " + std::to_string(device);
+
+  for (const ImportFile* f : {&item_sales, &service_sales, &time_slips}) {
+    if (ctx.env->FileExists(f->path())) {
+      ctx.Log("MYOB import file " + f->path() + " exists already and is replaced");
+    }
+  }
+  // The item-sale file is created first; when that fails nothing further is
+  // written and the staged records are left as they are.
+  Status s = ctx.env->WriteFile(item_sales.path(), item_sales.bytes());
+  if (!s.ok()) {
+    ctx.Log("MYOB import file " + item_sales.path() + " not created, " + device_label +
+            ": no sale files written: " + s.ToString());
+    return;
+  }
+
+  std::string staged;
+  s = ctx.env->ReadFile(ctx.Path("tempdb.dat"), &staged);
+  if (!s.ok()) ctx.Log("staging file tempdb.dat not read, " + device_label + ": " + s.ToString());
+  LineReader lines(staged);
+  std::string_view text;
+  while (lines.Next(&text)) {
+    TransactionRecord line = ParseTransactionLine(text);
+    if (line.type != "InvoiceLines" && line.type != "Jobs") continue;
+    SaleRecord r = ReadSaleRecord(line, ref);
+    switch (r.kind) {
+      case RecordKind::kItemSale:
+        item_sales.Add(r.customer + r.ordnum, ItemSaleRow(r, layout, gst));
+        break;
+      case RecordKind::kServiceSale:
+        service_sales.Add(r.customer + r.ordnum, ServiceSaleRow(r, layout, gst));
+        break;
+      case RecordKind::kTimeSlip:
+        time_slips.Add("", TimeSlipRow(r));
+        break;
+    }
+  }
+  item_sales.Finish(ctx);
+  service_sales.Finish(ctx);
+  time_slips.Finish(ctx);
+}
+
+}  // namespace lumbra

@@ -1,0 +1,355 @@
+#include "backends/myob/myob_sale_files.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "backends/myob/myob.h"
+#include "run/lines.h"
+#include "support/test_util.h"
+
+namespace lumbra {
+namespace {
+
+// The clock stands still at 5 March 2024, 09:07:33.
+class ClockEnv : public EnvWrapper {
+ public:
+  ClockEnv() : EnvWrapper(Env::Default()) {}
+  LocalTime Now() override { return {2024, 3, 5, 9, 7, 33}; }
+};
+
+std::vector<std::string> Tabs(std::string_view line) {
+  std::vector<std::string> out(1);
+  for (char c : line) {
+    if (c == '\t') {
+      out.emplace_back();
+    } else {
+      out.back().push_back(c);
+    }
+  }
+  return out;
+}
+
+// A row's values by the titles of the header row above them.
+std::map<std::string, std::string> Cells(const std::string& header, const std::string& row) {
+  std::vector<std::string> titles = Tabs(header), values = Tabs(row);
+  EXPECT_LE(values.size(), titles.size()) << row;
+  std::map<std::string, std::string> cells;
+  for (size_t i = 0; i < values.size() && i < titles.size(); ++i) {
+    cells.emplace(titles[i], values[i]);
+  }
+  return cells;
+}
+
+// An ITEM.TXT line: number in field 1, name in field 2, the short layout's
+// tax code in field 15, the long layouts' in field 27.
+std::string ItemLine(const std::string& number, const std::string& name,
+                     const std::string& short_code, const std::string& long_code) {
+  std::vector<std::string> f(30, "x");
+  f[0] = number;
+  f[1] = name;
+  f[14] = short_code;
+  f[26] = long_code;
+  std::string line;
+  for (const std::string& v : f) line += v + "\t";
+  return line + "\r\n";
+}
+
+std::string Record(const std::string& type, const std::string& pairs) {
+  return "20240304abcd" + type + "\t" + pairs + "\r\n";
+}
+
+class MyobSaleFilesTest : public ::testing::Test {
+ protected:
+  MyobSaleFilesTest() {
+    dir_.MakeDir("myob");
+    dir_.Write("myob\\NONCONTAXCODE.TXT",
+               "Tax Code\tDescription\tType\tRate\r\nGST\tGoods\tG\t10\r\nS\tStandard\tG\t12.5\r\n");
+    dir_.Write("myob\\ITEM.TXT", "Item Number\tItem Name\r\n" + ItemLine("W-1", "Widget", "S", "S") +
+                                     ItemLine("E-9", "Export crate", "E", "N-T") +
+                                     ItemLine("W-2", "Widget", "Z", "Z"));
+    dir_.Write("myob\\ACTIVITY.TXT",
+               "Activity ID\tActivity Name\r\nLAB\tLabour\r\nTRV\tTravel\r\nLAB2\tLabour\r\n");
+  }
+
+  RunContext& Start(Env* env = nullptr) {
+    run_ = std::make_unique<test::TestRun>(dir_, env ? env : &clock_);
+    run_->ctx().DataPath = "myob";
+    run_->ctx().DeviceNames[3] = "Van3";
+    return run_->ctx();
+  }
+
+  std::string File(const std::string& kind, const std::string& device = "Van3") {
+    return "myob\\Tamsel" + kind + "202403050907" + device + ".TXT";
+  }
+  std::vector<std::string> FileLines(const std::string& kind) {
+    std::string bytes = dir_.Read(File(kind));
+    // Plain text, every line ended by CR LF.
+    EXPECT_EQ(bytes.substr(bytes.size() < 2 ? 0 : bytes.size() - 2), "\r\n");
+    return SplitLines(bytes);
+  }
+
+  test::TempDir dir_;
+  ClockEnv clock_;
+  std::unique_ptr<test::TestRun> run_;
+};
+
+TEST_F(MyobSaleFilesTest, DeviceRecordsBecomeTheThreeImportFiles) {
+  dir_.Write("tempdb.dat",
+             Record("InvoiceLines",
+                    "Customer\tAcme\tOrdnum\t7\tItem\tWidget\tQty\t2\tSell1\t$10\tExtend\t$20.00"
+                    "\tPaymenttype\tCash\tAmountpaid\t5\tFreight method\tCourier\tNote\tR&&D&&Co") +
+                 Record("InvoiceLines",
+                        "Customer\tAcme\tOrdnum\t7\tItem\tExport crate\tQty\t3\tSell1\t2\t"
+                        "Discount\t10\tExtend\t0\tPromised\t06/03/2024") +
+                 Record("Customers", "Name\tNew shop\tPhone\t555") +
+                 Record("InvoiceLines", "Customer\tAcme\tOrdnum\t8\tItem\tGadget\tExtend\t10") +
+                 Record("Jobs", "Customer\tBeta\tOrdnum\t1\tJobno\tJ5\tExtend\t4") +
+                 Record("InvoiceLines",
+                        "Customer\tAcme\tOrdnum\t9\tAccount Number\t4-1000\tExtend\t$10\tNote\t"
+                        "Call-out") +
+                 Record("Jobs",
+                        "Employee\tKim\tCustomer\tAcme\tActivity\tLabour\tQty\t2\tHourlyrate\t$45"
+                        "\tStart\t9:30\tFinish\t2024-03-04 4:15 PM") +
+                 Record("Jobs", "Employee\tKim\tActivity\tSleeping\tCustomer\tBeta"));
+  RunContext& ctx = Start();
+  WriteMyobSaleFiles(ctx, 3, kMyobAccounting15);
+
+  std::vector<std::string> items = FileLines("ITEMSALE");
+  ASSERT_EQ(items.size(), 7u);  // header, order 7 (two lines), order 8, Beta's order
+  EXPECT_EQ(items[3], "");
+  EXPECT_EQ(items[5], "");
+  auto first = Cells(items[0], items[1]);
+  EXPECT_EQ(first["Co./Last Name"], "Acme");
+  EXPECT_EQ(first["Date"], "04/03/2024");
+  EXPECT_EQ(first["Customer PO"], "7");
+  EXPECT_EQ(first["Ship Via"], "Courier");
+  EXPECT_EQ(first["Item Number"], "W-1");  // first of the two "Widget" rows
+  EXPECT_EQ(first["Price"], "10");
+  EXPECT_EQ(first["Inc-GST Price"], "11.25");
+  EXPECT_EQ(first["Total"], "20.00");
+  EXPECT_EQ(first["Inc-GST Total"], "22.50");
+  EXPECT_EQ(first["GST Code"], "S");
+  EXPECT_EQ(first["GST Amount"], "2.50");
+  EXPECT_EQ(first["Journal Memo"], "R&D&&Co");
+  EXPECT_EQ(first["Amount Paid"], "5");
+  EXPECT_EQ(first["Payment Method"], "Cash");
+  EXPECT_EQ(Tabs(items[1]).back(), "Cash");  // the row ends with the payment method
+
+  auto second = Cells(items[0], items[2]);
+  EXPECT_EQ(second["Item Number"], "E-9");
+  EXPECT_EQ(second["Total"], "5.40");  // 3 x 2 less 10 %
+  EXPECT_EQ(second["Inc-GST Price"], "2.00");
+  EXPECT_EQ(second["Inc-GST Total"], "5.40");
+  EXPECT_EQ(second["GST Code"], "N-T");
+  EXPECT_EQ(second["GST Amount"], "0.00");
+  EXPECT_EQ(second["Shipping Date"], "06/03/2024");
+
+  auto unknown = Cells(items[0], items[4]);
+  EXPECT_EQ(unknown["Description"], "Gadget");
+  EXPECT_EQ(unknown["Item Number"], "");
+  EXPECT_EQ(unknown["GST Code"], "S");
+  EXPECT_EQ(Cells(items[0], items[6])["Job"], "J5");  // a job record without employee or account
+
+  std::vector<std::string> services = FileLines("SERVSALE");
+  ASSERT_EQ(services.size(), 2u);
+  auto service = Cells(services[0], services[1]);
+  EXPECT_EQ(service["Description"], "Call-out");
+  EXPECT_EQ(service["Account  No."], "4-1000");
+  EXPECT_EQ(service["Amount"], "$10");
+  EXPECT_EQ(service["Inc-GST Amount"], "11.25");
+  EXPECT_EQ(service["GST Code"], "S");
+  EXPECT_EQ(service["GST Amount"], "1.25");
+  EXPECT_EQ(service["Payment Method"], "Other");
+
+  std::vector<std::string> slips = FileLines("SLIPS");
+  ASSERT_EQ(slips.size(), 3u);  // never separated by empty lines
+  auto slip = Cells(slips[0], slips[1]);
+  EXPECT_EQ(slip["Emp. Co./Last Name"], "Kim");
+  EXPECT_EQ(slip["Activity ID"], "LAB");
+  EXPECT_EQ(slip["Cust. Co./Last Name"], "Acme");
+  EXPECT_EQ(slip["Units"], "2");
+  EXPECT_EQ(slip["Rate"], "$45");
+  EXPECT_EQ(slip["Start Time"], "09:30:00");
+  EXPECT_EQ(slip["Stop Time"], "16:15:00");
+  auto unmatched = Cells(slips[0], slips[2]);
+  EXPECT_EQ(unmatched["Activity ID"], "");
+  EXPECT_EQ(unmatched["Start Time"], "00:00:00");
+  EXPECT_EQ(Tabs(slips[2]).size(), 17u);
+
+  std::string log = dir_.Read("Lumbra.log");
+  EXPECT_NE(log.find("ITEMSALE202403050907Van3.TXT written: 4 rows"), std::string::npos) << log;
+}
+
+TEST_F(MyobSaleFilesTest, FilesWithoutRecordsAreNotLeftBehind) {
+  // An earlier pass in the same minute left a service file: it is replaced,
+  // and a replacement without records is removed.
+  dir_.Write(File("SERVSALE"), "older\r\n");
+  dir_.Write("tempdb.dat", Record("InvoiceLines", "Customer\tAcme\tItem\tWidget\tExtend\t1") +
+                               Record("Customers", "Name\tAcme"));
+  RunContext& ctx = Start();
+  WriteMyobSaleFiles(ctx, 3, kMyobPremier9);
+  EXPECT_TRUE(dir_.Exists(File("ITEMSALE")));
+  EXPECT_FALSE(dir_.Exists(File("SERVSALE")));
+  EXPECT_FALSE(dir_.Exists(File("SLIPS")));
+
+  // Nothing to import at all: no file stays.
+  dir_.Write("tempdb.dat", Record("Customers", "Name\tAcme"));
+  WriteMyobSaleFiles(ctx, 3, kMyobPremier9);
+  EXPECT_FALSE(dir_.Exists(File("ITEMSALE")));
+  EXPECT_EQ(dir_.Read("tempdb.dat"), Record("Customers", "Name\tAcme"));
+}
+
+TEST_F(MyobSaleFilesTest, EachEditionWritesItsOwnLayout) {
+  dir_.Write("myob\\NONCONTAXCODE.TXT", "Code\tx\tx\tRate\r\nS\tStandard\tG\t15\r\n");
+  dir_.Write("tempdb.dat",
+             Record("InvoiceLines", "Customer\tA\tItem\tExport crate\tExtend\t10\tPaymenttype\tEft") +
+                 Record("InvoiceLines", "Customer\tA\tAccount Number\t4-2\tExtend\t10"));
+  struct Expected {
+    int edition;
+    size_t item_titles, service_titles;
+    std::string gst_code, gst_amount;  // of the item sale with a non-standard tax code
+  };
+  for (const Expected& e : {Expected{kMyobPremier9, 49, 45, "N-T", "0.00"},
+                            Expected{kMyobAccountingPlus15, 47, 43, "N-T", "0.00"},
+                            Expected{kMyobAccounting15, 47, 43, "N-T", "0.00"},
+                            Expected{kMyobBusinessBasics1, 37, 35, "E", "1.50"}}) {
+    SCOPED_TRACE(e.edition);
+    RunContext& ctx = Start();
+    WriteMyobSaleFiles(ctx, 3, e.edition);
+    std::vector<std::string> items = FileLines("ITEMSALE");
+    std::vector<std::string> services = FileLines("SERVSALE");
+    ASSERT_EQ(items.size(), 2u);
+    ASSERT_EQ(services.size(), 2u);
+    EXPECT_EQ(Tabs(items[0]).size(), e.item_titles);
+    EXPECT_EQ(Tabs(services[0]).size(), e.service_titles);
+    bool currency = e.edition == kMyobPremier9;
+    EXPECT_EQ(items[0].find("Currency Code\tExchange Rate") != std::string::npos, currency);
+    EXPECT_EQ(services[0].find("Currency Code\tExchange Rate") != std::string::npos, currency);
+    EXPECT_NE(items[0].find("\tInvoice  No.\t"), std::string::npos);
+    EXPECT_NE(services[0].find("\tAccount  No.\tAmount\t"), std::string::npos);
+
+    auto item = Cells(items[0], items[1]);
+    EXPECT_EQ(item["GST Code"], e.gst_code);
+    EXPECT_EQ(item["GST Amount"], e.gst_amount);
+    EXPECT_EQ(item["Payment Method"], "Eft");
+    EXPECT_EQ(Tabs(items[1]).back(), "Eft");
+    auto service = Cells(services[0], services[1]);
+    EXPECT_EQ(service["GST Amount"], "1.50");
+    EXPECT_EQ(Tabs(services[1]).back(), "Other");
+  }
+}
+
+TEST_F(MyobSaleFilesTest, MissingReferenceFilesLeaveDefaults) {
+  dir_.Write("tempdb.dat", Record("InvoiceLines", "Customer\tA\tItem\tWidget\tExtend\t10") +
+                               Record("Jobs", "Employee\tKim\tActivity\tLabour"));
+  for (const char* kind : {"NONCONTAXCODE", "ITEM", "ACTIVITY"}) {
+    std::remove(dir_.Path(std::string("myob\\") + kind + ".TXT").c_str());
+  }
+  RunContext& ctx = Start();
+  WriteMyobSaleFiles(ctx, 3, kMyobAccounting15);
+  std::vector<std::string> items = FileLines("ITEMSALE");
+  ASSERT_EQ(items.size(), 2u);
+  auto item = Cells(items[0], items[1]);
+  EXPECT_EQ(item["Item Number"], "");
+  EXPECT_EQ(item["GST Code"], "S");
+  EXPECT_EQ(item["GST Amount"], "1.25");  // the standard rate of 12.5 %
+  EXPECT_EQ(Cells(FileLines("SLIPS")[0], FileLines("SLIPS")[1])["Activity ID"], "");
+  EXPECT_NE(dir_.Read("Lumbra.log").find("ITEM.TXT not read"), std::string::npos);
+}
+
+TEST_F(MyobSaleFilesTest, ItemSaleFileThatCannotBeCreatedStopsTheDevice) {
+  const std::string staged = Record("InvoiceLines", "Customer\tA\tAccount Number\t4\tExtend\t1") +
+                             Record("Jobs", "Employee\tKim");
+  dir_.Write("tempdb.dat", staged);
+  test::FaultEnv env(
+      [](std::string_view op, const std::string& path) {
+        return op == "WriteFile" && path.find("ITEMSALE") != std::string::npos;
+      },
+      &clock_);
+  RunContext& ctx = Start(&env);
+  WriteMyobSaleFiles(ctx, 3, kMyobAccounting15);
+  EXPECT_FALSE(dir_.Exists(File("ITEMSALE")));
+  EXPECT_FALSE(dir_.Exists(File("SERVSALE")));
+  EXPECT_FALSE(dir_.Exists(File("SLIPS")));
+  EXPECT_EQ(dir_.Read("tempdb.dat"), staged);
+  EXPECT_NE(dir_.Read("Lumbra.log").find("not created"), std::string::npos);
+}
+
+TEST_F(MyobSaleFilesTest, DeviceNamesAreMadeSafeForFileNames) {
+  dir_.Write("tempdb.dat", Record("InvoiceLines", "Customer\tA\tExtend\t1"));
+  RunContext& ctx = Start();
+  const std::string name = "..\\up/x:1|\x01*?";
+  ctx.DeviceNames[3] = name;
+  WriteMyobSaleFiles(ctx, 3, kMyobAccounting15);
+  EXPECT_TRUE(dir_.Exists(File("ITEMSALE", "___up_x_1____")));
+  EXPECT_EQ(ctx.DeviceNames[3], name);  // the name itself stays as read
+
+  // A device without a name gets the stamp alone.
+  ctx.DeviceNames[4].clear();
+  WriteMyobSaleFiles(ctx, 4, kMyobAccounting15);
+  EXPECT_TRUE(dir_.Exists(File("ITEMSALE", "")));
+  EXPECT_EQ(FileNameSafe("a.b...c<d>e\"f\x7Fg"), "a.b___c_d_e_f_g");
+}
+
+TEST(DeviceTimeTextTest, ReadsTheTimeOfAValue) {
+  EXPECT_EQ(DeviceTimeText("9:30"), "09:30:00");
+  EXPECT_EQ(DeviceTimeText("13:05:59"), "13:05:59");
+  EXPECT_EQ(DeviceTimeText("05/03/2006 12:15 AM"), "00:15:00");
+  EXPECT_EQ(DeviceTimeText("2006-03-05T12:15:07.250pm"), "12:15:07");
+  EXPECT_EQ(DeviceTimeText("1:02 PM"), "13:02:00");
+  for (const char* bad : {"", "noon", "24:00", "13:00 PM", "9:60", ":30", "9:", "123:45"}) {
+    EXPECT_EQ(DeviceTimeText(bad), "00:00:00") << bad;
+  }
+}
+
+TEST_F(MyobSaleFilesTest, AnyBytesAreTakenWithoutHarm) {
+  std::string junk;
+  uint32_t seed = 7;
+  for (int i = 0; i < 20000; ++i) {
+    seed = seed * 1103515245 + 12345;
+    unsigned char c = static_cast<unsigned char>(seed >> 16);
+    junk.push_back(c % 7 == 0 ? '\t' : static_cast<char>(c));
+  }
+  dir_.Write("myob\\ITEM.TXT", junk);
+  dir_.Write("myob\\ACTIVITY.TXT", junk);
+  dir_.Write("myob\\NONCONTAXCODE.TXT", "h\nS\t\t\t" + junk);
+  dir_.Write("tempdb.dat", Record("InvoiceLines", junk) + Record("Jobs", "Employee\t" + junk) +
+                               "\r\n\t\t\r" + junk + std::string("\0\r\n", 3) +
+                               Record("InvoiceLines", "Qty\t1e300\tSell1\t1e300\tExtend\t-$"));
+  RunContext& ctx = Start();
+  for (int edition = 0; edition < 4; ++edition) WriteMyobSaleFiles(ctx, 3, edition);
+  std::vector<std::string> items = FileLines("ITEMSALE");
+  ASSERT_FALSE(items.empty());
+  EXPECT_EQ(Cells(items[0], items.back())["Quantity"], "1e300");
+}
+
+TEST_F(MyobSaleFilesTest, LargeDeviceFileAndItemFileAreQuick) {
+  std::string item_file = "Item Number\tItem Name\r\n";
+  std::string staged;
+  for (int i = 0; i < 100000; ++i) {
+    std::string n = std::to_string(i);
+    item_file += ItemLine("C" + n, "Item " + n, "S", "S");
+    staged += Record("InvoiceLines", "Customer\tShop " + std::to_string(i / 10) +
+                                         "\tOrdnum\t1\tItem\tItem " + n + "\tQty\t1\tSell1\t2.5");
+  }
+  dir_.Write("myob\\ITEM.TXT", item_file);
+  dir_.Write("tempdb.dat", staged);
+  RunContext& ctx = Start();
+  auto start = std::chrono::steady_clock::now();
+  WriteMyobSaleFiles(ctx, 3, kMyobAccounting15);
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::vector<std::string> items = FileLines("ITEMSALE");
+  ASSERT_EQ(items.size(), 1u + 100000u + 9999u);
+  EXPECT_EQ(Cells(items[0], items.back())["Item Number"], "C99999");
+  // Well under a second on any ordinary machine; the bound leaves room for
+  // instrumented builds.
+  EXPECT_LT(seconds, 8.0);
+}
+
+}  // namespace
+}  // namespace lumbra
