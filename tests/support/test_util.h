@@ -80,6 +80,16 @@ std::string Coded(const std::vector<std::string>& lines);
 // given, its standard output.
 int RunShell(const std::string& command, std::string* out = nullptr);
 
+// Speed checks skip themselves in sanitizer and debug builds, where times say
+// nothing about the program: `if (!TimingIsMeaningful()) GTEST_SKIP();`
+inline bool TimingIsMeaningful() {
+#ifdef LUMBRA_TIMING_UNRELIABLE
+  return false;
+#else
+  return true;
+#endif
+}
+
 }  // namespace lumbra::test
 
 #endif  // LUMBRA_TESTS_SUPPORT_TEST_UTIL_H_
