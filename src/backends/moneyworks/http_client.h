@@ -1,0 +1,53 @@
+// HttpClient: the one HTTP operation the MoneyWorks back-end needs, a GET
+// with request headers, behind an interface so the platform side can be
+// swapped and tests can make any request fail. The libcurl implementation
+// lives in curl_http_client.cc.
+#ifndef LUMBRA_BACKENDS_MONEYWORKS_HTTP_CLIENT_H_
+#define LUMBRA_BACKENDS_MONEYWORKS_HTTP_CLIENT_H_
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "run/status.h"
+
+namespace lumbra::moneyworks {
+
+struct HttpResponse {
+  long status = 0;
+  // The response's header lines as name and value, in the order received.
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::string body;
+
+  // The value of the first header of that name (compared without regard to
+  // case); empty when there is none.
+  std::string_view Header(std::string_view name) const;
+};
+
+class HttpClient {
+ public:
+  virtual ~HttpClient() = default;
+  // Fetches url, sending each of headers ("Name: value") as given. A failed
+  // Status means no complete response arrived: the connection was refused,
+  // the time limit passed, the body was cut short or grew past the size
+  // limit. Any HTTP status that did arrive is OK here; the caller judges it.
+  virtual Status Get(const std::string& url, const std::vector<std::string>& headers,
+                     HttpResponse* response) = 0;
+  // Lets go of any connection kept open between requests.
+  virtual void Close() = 0;
+};
+
+struct HttpLimits {
+  // The whole of one request, connecting included.
+  long timeout_ms = 30000;
+  size_t max_body_bytes = size_t{256} << 20;
+};
+
+std::unique_ptr<HttpClient> NewCurlHttpClient(const HttpLimits& limits = HttpLimits());
+
+}  // namespace lumbra::moneyworks
+
+#endif  // LUMBRA_BACKENDS_MONEYWORKS_HTTP_CLIENT_H_
