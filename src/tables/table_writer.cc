@@ -32,4 +32,25 @@ Status WriteTable(RunContext& ctx, const std::string& name, const std::string& h
   return s;
 }
 
+namespace {
+
+void WriteHeaderOnlyTable(RunContext& ctx, std::string_view table, std::string_view header) {
+  DeviceTableFile file;
+  file.AddLine(header);
+  std::string target = MasterTablePath(table);
+  Status s = file.Save(ctx.env, ctx.Path(target));
+  ctx.Log(s.ok() ? "table " + target + " written: header row only"
+                 : "table " + target + " not written: " + s.ToString());
+}
+
+}  // namespace
+
+void WriteHeaderOnlyInvoiceTables(RunContext& ctx) {
+  WriteHeaderOnlyTable(ctx, "InvoiceHeader", "Invnum\tCustomer");
+  WriteHeaderOnlyTable(ctx, "InvoiceLines",
+                       "Invnum\tCustomer\tAccount Number\tItem\tDescription\tQty\tSell1\tOrdnum\t"
+                       "Invdate\tDiscount\tExtend\tNote\tPromised\tJobno\tAddress Delivery\t"
+                       "Freight method\tPaymenttype\tAmountpaid");
+}
+
 }  // namespace lumbra

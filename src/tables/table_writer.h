@@ -18,6 +18,12 @@ struct RunContext;
 // they have.
 Status WriteTable(RunContext& ctx, const std::string& name, const std::string& header);
 
+// For a back-end whose source holds no invoices: "1\InvoiceHeader.dat" and
+// "1\InvoiceLines.dat" under the working folder, each replaced by a table of
+// its header row only, so the devices drop the invoices of earlier passes.
+// A table that cannot be written is logged and left as it was.
+void WriteHeaderOnlyInvoiceTables(RunContext& ctx);
+
 }  // namespace lumbra
 
 #endif  // LUMBRA_TABLES_TABLE_WRITER_H_

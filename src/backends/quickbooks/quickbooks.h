@@ -1,4 +1,5 @@
-// The QuickBooks back-ends: an IIF list file, or qbXML requests.
+// The QuickBooks back-ends: a list file in IIF format (iif_export.h), or
+// qbXML requests to QuickBooks itself (qbxml_export.h).
 #ifndef LUMBRA_BACKENDS_QUICKBOOKS_QUICKBOOKS_H_
 #define LUMBRA_BACKENDS_QUICKBOOKS_QUICKBOOKS_H_
 
@@ -7,6 +8,7 @@ namespace lumbra {
 struct RunContext;
 
 void ExportQuickBooksIif(RunContext& ctx);
+// Reaches QuickBooks through the command in LUMBRA_QBXML_PROCESSOR.
 void ExportQuickBooksQbxml(RunContext& ctx);
 
 }  // namespace lumbra

@@ -1,0 +1,344 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "backends/quickbooks/qbxml_export.h"
+#include "backends/quickbooks/qbxml_round_trip.h"
+#include "quickbooks_test_util.h"
+
+namespace lumbra {
+namespace {
+
+using test::DecodedTable;
+using test::Lines;
+
+const std::string kTestData = std::string(LUMBRA_SOURCE_DIR) + "/tests/data/quickbooks";
+// The example processor of the README: answers each request with
+// "<query>.xml" from the folder named by the company file.
+const std::string kAnswerScript = kTestData + "/qbxml-answer.sh";
+
+const char* kStockHeader = "Code\tDesc\tSell1\tLatest\tSupplier\tInstock";
+const char* kSupplierHeader = "Name\tContact\tAddr1\tAddr2\tAddr3\tCity\tPhone\tFax\tEmail";
+const char* kCustomerHeader =
+    "Name\tAccount\tContact\tAddr1\tAddr2\tAddr3\tCity\tPhone\tFax\tEmail\tBalance\tCreditLimit";
+
+// The lines, each ended by a line feed.
+std::string Wire(const Lines& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  return text;
+}
+
+// The lines of a response as "1\salesorder.txt" holds them: only the lines
+// ended by a line feed, each ended by CR LF instead.
+std::string SalesOrderOf(const std::string& response) {
+  std::string out;
+  for (size_t start = 0, lf; (lf = response.find('\n', start)) != std::string::npos; start = lf + 1) {
+    AppendLine(&out, std::string_view(response).substr(start, lf - start));
+  }
+  return out;
+}
+
+// The answers of the company "company" (tests/data/quickbooks/company), in
+// QuickBooks' wire form: one element a line, no indentation. The answer to
+// the invoice query also carries the customer list and has no line feed
+// after its last line.
+class QbxmlExportTest : public ::testing::Test {
+ protected:
+  QbxmlExportTest() : run_(dir_) {
+    dir_.MakeDir("1");
+    for (const char* query : {"ItemQueryRq", "VendorQueryRq", "InvoiceQueryRq"}) {
+      std::string file = std::string(query) + ".xml";
+      dir_.Write("company\\" + file, test::QuickBooksTestData("company/" + file));
+    }
+    ctx().DataPath = "company";
+    options_.command_line = "sh " + kAnswerScript;
+  }
+  RunContext& ctx() { return run_.ctx(); }
+  Lines Table(const std::string& name) { return DecodedTable(dir_, name); }
+
+  // Runs the export and returns what it wrote on standard error.
+  std::string Export() {
+    ::testing::internal::CaptureStderr();
+    ExportQbxml(ctx(), options_);
+    return ::testing::internal::GetCapturedStderr();
+  }
+
+  test::TempDir dir_;
+  test::TestRun run_;
+  QbxmlProcessorOptions options_;
+};
+
+TEST_F(QbxmlExportTest, WireResponsesBecomeTables) {
+  // Around the example processor: keep each request and what the
+  // environment told the command.
+  options_.command_line =
+      "n=$(ls req.* 2>/dev/null | wc -l); cat > req.$n; "
+      "printf '%s|%s' \"$QBXML_COMPANY_FILE\" \"$QBXML_APP_NAME\" > env.$n; "
+      "sh " + kAnswerScript + " < req.$n";
+  EXPECT_EQ(Export(), "");
+
+  // The requests exactly as written, no line break added, one command each.
+  EXPECT_EQ(dir_.Read("req.0"), kItemQueryRequest);
+  EXPECT_EQ(dir_.Read("req.1"), kVendorQueryRequest);
+  EXPECT_EQ(dir_.Read("req.2"), kInvoiceQueryRequest);
+  EXPECT_FALSE(dir_.Exists("req.3"));
+  EXPECT_EQ(dir_.Read("env.0"), "company|Lumbra");
+
+  // Inventory and non-inventory items only; sales values before general
+  // ones, the preferred vendor from the line after next, escapes kept.
+  EXPECT_EQ(Table("StockItems"),
+            (Lines{kStockHeader, "BOLT-6\tBolt 6 mm\t0.20\t\t\t",
+                   "GLUE-1\tGlue, 1 litre\t12.00\t7.25\tSteel &amp; Co\t",
+                   "W-100\tWidget, steel &amp; zinc\t2.50\t1.10\tParts Co\t42"}));
+  // City and county join; a county alone follows a blank.
+  EXPECT_EQ(Table("Suppliers"),
+            (Lines{kSupplierHeader,
+                   "Parts Co\tMax Weber\tParts Co Pty Ltd\t9 Mill Lane\t\tOsborne Park WA\t"
+                   "08 9444 2000\t08 9444 2001\tsales@parts.example",
+                   "Steel &amp; Co\t\tLot 5 Kewdale Rd\t\t\t WA\t08 9455 3000\t\t"}));
+  // Nesting is never looked at: the shipping address overwrites the
+  // billing address's lines and city.
+  EXPECT_EQ(Table("Customers"),
+            (Lines{kCustomerHeader,
+                   "Acme Hardware\tC-11\tJo Bloggs\tDock 4\t12 Harbour St\t\tNorth Fremantle\t"
+                   "08 9335 1000\t08 9335 1001\torders@acme.example\t1250.50\t5000.00",
+                   "Shop fitout\t\t\t\t\t\t\t\t\t\t0.00\t"}));
+  std::string invoices = test::QuickBooksTestData("company/InvoiceQueryRq.xml");
+  ASSERT_NE(invoices.back(), '\n');
+  EXPECT_EQ(dir_.Read("1\\salesorder.txt"), SalesOrderOf(invoices));
+  EXPECT_NE(dir_.Read("Lumbra.log").find("qbXML VendorQueryRq answered"), std::string::npos);
+}
+
+TEST_F(QbxmlExportTest, IndentedResponsesGiveNoRows) {
+  for (const char* query : {"ItemQueryRq", "VendorQueryRq", "InvoiceQueryRq"}) {
+    std::string file = "company\\" + std::string(query) + ".xml";
+    std::string indented;
+    for (char c : dir_.Read(file)) indented += c == '\n' ? std::string("\n  ") : std::string(1, c);
+    dir_.Write(file, indented);
+  }
+  dir_.Write("1\\Customers.dat", "older");
+  EXPECT_EQ(Export(), "");
+  EXPECT_FALSE(dir_.Exists("1\\StockItems.dat"));
+  EXPECT_FALSE(dir_.Exists("1\\Suppliers.dat"));
+  EXPECT_EQ(dir_.Read("1\\Customers.dat"), "older");
+  EXPECT_NE(dir_.Read("1\\salesorder.txt").find("\r\n  <Name>Acme Hardware</Name>\r\n"),
+            std::string::npos);
+}
+
+TEST(QbxmlScanTest, LineTestsSlotsAndFallbacks) {
+  test::TempDir dir;
+  test::TestRun run(dir);
+  RunContext& ctx = run.ctx();
+  auto items = [&](const Lines& lines) {
+    ctx.RowBuffer.Clear();
+    ScanItemResponse(ctx, Wire(lines));
+    Lines rows;
+    for (size_t i = 0; i < ctx.RowBuffer.Count(); ++i) rows.emplace_back(ctx.RowBuffer.At(i));
+    return rows;
+  };
+  // The general values come second whichever line comes first.
+  EXPECT_EQ(items({"<ItemInventoryRet>", "<Name>A</Name>", "<Desc>d</Desc>", "<SalesDesc>s</SalesDesc>",
+                   "<SalesPrice>1</SalesPrice>", "<Price>2</Price>", "<AverageCost>a</AverageCost>",
+                   "<PurchaseCost>p</PurchaseCost>", "</ItemInventoryRet>", "<ItemInventoryRet>",
+                   "<Name>B</Name>", "<SalesDesc>s</SalesDesc>", "<Desc>d</Desc>", "<Price>2</Price>",
+                   "<SalesPrice>1</SalesPrice>", "<PurchaseCost>p</PurchaseCost>",
+                   "<AverageCost>a</AverageCost>", "</ItemInventoryRet>"}),
+            (Lines{"A\ts\t1\tp\t\t", "B\ts\t1\tp\t\t"}));
+  // Only lines that begin with "<" count; the vendor reference takes the
+  // line after next, whatever the two lines hold; a record without a name
+  // and an item of another type give nothing.
+  EXPECT_EQ(items({"<ItemNonInventoryRet>", " <Name>indented</Name>", "<Name>B</Name>",
+                   "<PrefVendorRef>", "<Name>not a name</Name>", "<FullName>V</FullName>",
+                   "</ItemNonInventoryRet>", "<ItemInventoryRet>", "<Desc>nameless</Desc>",
+                   "</ItemInventoryRet>", "<ItemServiceRet>", "<Name>S</Name>", "</ItemServiceRet>"}),
+            (Lines{"B\t\t\t\tV\t"}));
+  // A line too short for its tags sets nothing; a row left without its end
+  // tag, or with its end tag after the last line feed, is not written.
+  EXPECT_EQ(items({"<ItemInventoryRet>", "<Name>C</Name>", "<Name>", "<QuantityOnHand>",
+                   "</ItemInventoryRet>", "<ItemInventoryRet>", "<Name>D</Name>"}),
+            (Lines{"C\t\t\t\t\t"}));
+  ctx.RowBuffer.Clear();
+  ScanItemResponse(ctx, "<ItemInventoryRet>\n<Name>E</Name>\n</ItemInventoryRet>");
+  ScanItemResponse(ctx, "<ItemInventoryRet>\n<Name>F</Name>\n<PrefVendorRef>\n<ListID>1</ListID>\n"
+                        "</ItemInventoryRet>\n");
+  EXPECT_EQ(ctx.RowBuffer.Count(), 0u);
+
+  // Vendor and customer lines are tested whatever their first character,
+  // and the customer scan keeps every line it takes.
+  ctx.RowBuffer.Clear();
+  ScanVendorResponse(ctx, Wire({"<VendorRet>", "<Name>V</Name>", "<City>Perth</City>",
+                                "<County>WA</County>", "<County>AU</County>", "</VendorRet>"}));
+  std::string sales_order;
+  ScanCustomerResponse(ctx, "<CustomerRet>\n<Name>C</Name>\n\n</CustomerRet>\r\n</CustomerRet>\nrest",
+                       &sales_order);
+  EXPECT_EQ(ctx.RowBuffer.Count(), 2u);
+  EXPECT_EQ(ctx.RowBuffer.At(0), "C\t\t\t\t\t\t\t\t\t\t\t");
+  EXPECT_EQ(ctx.RowBuffer.At(1), "V\t\t\t\t\tPerth WA AU\t\t\t");
+  EXPECT_EQ(sales_order, "<CustomerRet>\r\n<Name>C</Name>\r\n\r\n</CustomerRet>\r\r\n</CustomerRet>\r\n");
+}
+
+// A processor that records its calls and fails at one of them.
+class FakeProcessor : public RequestProcessor {
+ public:
+  FakeProcessor(Lines* calls, std::string fail_at) : calls_(calls), fail_at_(std::move(fail_at)) {}
+  Status OpenConnection(const std::string& id, const std::string& name) override {
+    return Call("open " + id + "/" + name);
+  }
+  Status BeginSession(const std::string& file, int mode, std::string* ticket) override {
+    *ticket = "T" + std::to_string(calls_->size());
+    return Call("begin " + file + " " + std::to_string(mode));
+  }
+  Status ProcessRequest(const std::string& ticket, const std::string& request,
+                        std::string* response) override {
+    *response = "answer to " + request;
+    return Call("process " + ticket + " " + request);
+  }
+  Status EndSession(const std::string& ticket) override { return Call("end " + ticket); }
+  Status CloseConnection() override { return Call("close"); }
+  std::string FailureDetail() const override { return "detail of " + fail_at_; }
+
+ private:
+  Status Call(const std::string& what) {
+    calls_->push_back(what);
+    return what.rfind(fail_at_, 0) == 0 ? Status::IOError(fail_at_ + " refused\r\n") : Status::OK();
+  }
+  Lines* calls_;
+  std::string fail_at_;
+};
+
+TEST_F(QbxmlExportTest, RoundTripCallsInOrderAndStopsAtTheFirstFailure) {
+  Lines calls;
+  std::string fail_at = "none";
+  int created = 0;
+  RequestProcessorFactory fake = [&](std::unique_ptr<RequestProcessor>* p) {
+    ++created;
+    p->reset(new FakeProcessor(&calls, fail_at));
+    return Status::OK();
+  };
+  EXPECT_EQ(QbxmlRoundTrip(ctx(), "Q1", fake), "answer to Q1");
+  EXPECT_EQ(calls, (Lines{"open /Lumbra", "begin company 2", "process T1 Q1", "end T1", "close"}));
+
+  for (std::string step : {"begin", "process"}) {
+    calls.clear();
+    fail_at = step;
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(QbxmlRoundTrip(ctx(), "Q2", fake), "");
+    // The description alone, on one line.
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), step + " refused\n");
+    EXPECT_EQ(calls.back().substr(0, step.size()), step);  // nothing after the failure
+  }
+  EXPECT_EQ(created, 3);
+  EXPECT_NE(dir_.Read("Lumbra.log").find("failed at process request, no answer taken: process "
+                                         "refused (detail of process)"),
+            std::string::npos);
+}
+
+TEST_F(QbxmlExportTest, ProcessorCommandFailures) {
+  auto round_trip = [&](std::string* err) {
+    ::testing::internal::CaptureStderr();
+    std::string response = QbxmlRoundTrip(ctx(), std::string(kItemQueryRequest), options_);
+    *err = ::testing::internal::GetCapturedStderr();
+    return response;
+  };
+  std::string err;
+  // The command's first line of standard error describes its failure; a
+  // command that says nothing, or never answers, or answers too much, is
+  // "not available", and the log tells why.
+  options_.command_line = "echo 'Company file in use' >&2; echo more >&2; exit 1";
+  EXPECT_EQ(round_trip(&err), "");
+  EXPECT_EQ(err, "Company file in use\n");
+  options_.command_line = "cat >/dev/null; printf 'partial'; exit 3";
+  EXPECT_EQ(round_trip(&err), "");
+  EXPECT_EQ(err, std::string(kProcessorNotAvailable) + "\n");
+  options_.command_line = "no-such-processor-command";
+  EXPECT_EQ(round_trip(&err), "");
+  EXPECT_NE(err.find("not found"), std::string::npos) << err;
+  options_.command_line = "sleep 20";
+  options_.time_limit_ms = 200;
+  EXPECT_EQ(round_trip(&err), "");
+  EXPECT_EQ(err, std::string(kProcessorNotAvailable) + "\n");
+  options_.command_line = "yes";
+  options_.response_limit = 4096;
+  EXPECT_EQ(round_trip(&err), "");
+  EXPECT_EQ(err, std::string(kProcessorNotAvailable) + "\n");
+  options_.command_line = "";
+  EXPECT_EQ(round_trip(&err), "");
+  EXPECT_EQ(err, std::string(kProcessorNotAvailable) + "\n");
+
+  std::string log = dir_.Read("Lumbra.log");
+  for (const char* detail :
+       {"(exit status 1)", "(exit status 3)", "(no answer within 200 ms, killed)",
+        "(response larger than 4096 bytes, killed)", "failed at creating the request processor"}) {
+    EXPECT_NE(log.find(detail), std::string::npos) << detail;
+  }
+}
+
+// Whole passes of the program, the processor named by the environment as
+// an administrator would set it.
+TEST(QbxmlPassTest, FailingProcessorLeavesTheTablesOfEarlierPasses) {
+  test::TempDir dir;
+  dir.Write("Lumbra.ini", "appname=QuickBooks\xAE Premier (database)\r\npath=company\r\n");
+  for (const char* query : {"ItemQueryRq", "VendorQueryRq", "InvoiceQueryRq"}) {
+    std::string file = std::string(query) + ".xml";
+    dir.Write("company\\" + file, test::QuickBooksTestData("company/" + file));
+  }
+  dir.MakeDir("2");
+  const std::string pass = std::string(LUMBRA_BINARY) + " --dir " + dir.path() + " 2>" +
+                           dir.Path("err.txt");
+  ASSERT_EQ(test::RunShell("LUMBRA_QBXML_PROCESSOR='sh " + kAnswerScript + "' " + pass), 0);
+  EXPECT_EQ(dir.Read("err.txt"), "");
+  std::string stock = dir.Read("1\\StockItems.dat");
+  EXPECT_EQ(DecodedTable(dir, "StockItems", "2").size(), 4u);
+  EXPECT_EQ(DecodedTable(dir, "Customers", "2").size(), 3u);
+
+  // QuickBooks refuses: one line each, the pass goes on; the tables stay
+  // as the last pass wrote them, and "1\salesorder.txt" is left empty.
+  ASSERT_EQ(test::RunShell("LUMBRA_QBXML_PROCESSOR='echo \"Could not open company\" >&2; exit 2' " +
+                           pass),
+            0);
+  EXPECT_EQ(dir.Read("err.txt"),
+            "Could not open company\nCould not open company\nCould not open company\n");
+  EXPECT_EQ(dir.Read("1\\StockItems.dat"), stock);
+  EXPECT_EQ(dir.Read("2\\StockItems.dat"), stock);
+  EXPECT_EQ(DecodedTable(dir, "Suppliers", "2").size(), 3u);
+  EXPECT_EQ(dir.Read("1\\salesorder.txt"), "");
+
+  // No processor at all.
+  ASSERT_EQ(test::RunShell("unset LUMBRA_QBXML_PROCESSOR; " + pass), 0);
+  std::string line = std::string(kProcessorNotAvailable) + "\n";
+  EXPECT_EQ(dir.Read("err.txt"), line + line + line);
+  EXPECT_EQ(dir.Read("2\\StockItems.dat"), stock);
+}
+
+TEST_F(QbxmlExportTest, LargeResponseIsReadQuickly) {
+  std::string items = Wire({"<?xml version=\"1.0\" ?>", "<QBXML>", "<QBXMLMsgsRs>",
+                            "<ItemQueryRs requestID=\"2\" statusCode=\"0\">"});
+  const int count = 10000 * test::kScale;
+  for (int i = 0; i < count; ++i) {
+    std::string n = std::to_string(i);
+    items += Wire({"<ItemInventoryRet>", "<ListID>8000" + n + "-1710406062</ListID>",
+                   "<EditSequence>1710474010</EditSequence>", "<Name>I-" + n + "</Name>",
+                   "<FullName>I-" + n + "</FullName>", "<IsActive>true</IsActive>",
+                   "<SalesDesc>Item " + n + "</SalesDesc>", "<SalesPrice>1.00</SalesPrice>",
+                   "<PurchaseCost>0.50</PurchaseCost>", "<PrefVendorRef>",
+                   "<ListID>80000004-1710402021</ListID>", "<FullName>Parts Co</FullName>",
+                   "</PrefVendorRef>", "<QuantityOnHand>5</QuantityOnHand>",
+                   "<AverageCost>0.55</AverageCost>", "</ItemInventoryRet>"});
+  }
+  items += Wire({"</ItemQueryRs>", "</QBXMLMsgsRs>", "</QBXML>"});
+  dir_.Write("company\\ItemQueryRq.xml", items);
+  std::string err;
+  double seconds = test::SecondsOf([&] { err = Export(); });
+  EXPECT_EQ(err, "");
+  EXPECT_EQ(Table("StockItems").size(), static_cast<size_t>(count) + 1);
+  // 100,000 items take about half a second, the processor's pipe included.
+  if (test::kMeasuresSpeed) {
+    EXPECT_LT(seconds, 5.0);
+  }
+  RecordProperty("seconds", std::to_string(seconds));
+}
+
+}  // namespace
+}  // namespace lumbra

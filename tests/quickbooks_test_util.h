@@ -1,0 +1,59 @@
+// Helpers of the QuickBooks tests.
+#ifndef LUMBRA_TESTS_QUICKBOOKS_TEST_UTIL_H_
+#define LUMBRA_TESTS_QUICKBOOKS_TEST_UTIL_H_
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "run/env.h"
+#include "run/lines.h"
+#include "run/text_fields.h"
+#include "support/test_util.h"
+
+namespace lumbra::test {
+
+using Lines = std::vector<std::string>;
+
+// The decoded lines of the device table "<folder>\<name>.dat": the header
+// row, then the data rows in byte order (their order on the devices is the
+// table writer's business). Empty when there is no such table.
+inline Lines DecodedTable(const TempDir& dir, std::string_view name, std::string_view folder = "1") {
+  Lines lines;
+  std::string bytes = dir.Read(std::string(folder) + "\\" + std::string(name) + ".dat");
+  for (const std::string& line : SplitLines(bytes)) lines.push_back(DecodeLine(line));
+  if (!lines.empty()) std::sort(lines.begin() + 1, lines.end());
+  return lines;
+}
+
+// The bytes of a file under tests/data/quickbooks.
+inline std::string QuickBooksTestData(std::string_view name) {
+  std::string bytes;
+  Env::Default()->ReadFile(std::string(LUMBRA_SOURCE_DIR) + "/tests/data/quickbooks/" +
+                               std::string(name),
+                           &bytes);
+  return bytes;
+}
+
+// Speed is measured in optimised builds without sanitizers only; the other
+// builds run the same code on a tenth of the data, for its results.
+#if defined(NDEBUG) && !defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kMeasuresSpeed = true;
+#else
+inline constexpr bool kMeasuresSpeed = false;
+#endif
+inline constexpr int kScale = kMeasuresSpeed ? 10 : 1;
+
+// The wall-clock seconds that run takes.
+inline double SecondsOf(const std::function<void()>& run) {
+  auto start = std::chrono::steady_clock::now();
+  run();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace lumbra::test
+
+#endif  // LUMBRA_TESTS_QUICKBOOKS_TEST_UTIL_H_
