@@ -126,6 +126,9 @@ class Env {
   virtual Status SetWorkingDir(const std::string& path) = 0;
   virtual Status GetWorkingDir(std::string* path) = 0;
 
+  // The value of an environment variable of this process; false when unset.
+  virtual bool GetEnvVar(const std::string& name, std::string* value) = 0;
+
   // Runs a program to its end, feeding its standard input and collecting
   // its standard output. Fails only when the program cannot be started; how
   // it ended is in *result.
@@ -176,6 +179,7 @@ class EnvWrapper : public Env {
   void SleepMicros(uint64_t m) override { target_->SleepMicros(m); }
   Status SetWorkingDir(const std::string& p) override { return target_->SetWorkingDir(p); }
   Status GetWorkingDir(std::string* p) override { return target_->GetWorkingDir(p); }
+  bool GetEnvVar(const std::string& n, std::string* v) override { return target_->GetEnvVar(n, v); }
   Status RunCommand(const CommandSpec& c, CommandResult* r) override {
     return target_->RunCommand(c, r);
   }

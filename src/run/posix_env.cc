@@ -616,6 +616,13 @@ class PosixEnv : public Env {
     return Status::OK();
   }
 
+  bool GetEnvVar(const std::string& name, std::string* value) override {
+    const char* v = ::getenv(name.c_str());
+    if (v == nullptr) return false;
+    *value = v;
+    return true;
+  }
+
   Status RunCommand(const CommandSpec& spec, CommandResult* result) override {
     return RunChild(spec, result);
   }

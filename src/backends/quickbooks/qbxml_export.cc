@@ -227,7 +227,7 @@ void ExportQbxml(RunContext& ctx, const QbxmlProcessorOptions& options) {
 }
 
 void ExportQuickBooksQbxml(RunContext& ctx) {
-  ExportQbxml(ctx, QbxmlProcessorOptionsFromEnvironment());
+  ExportQbxml(ctx, QbxmlProcessorOptionsFromEnvironment(ctx.env));
 }
 
 }  // namespace lumbra

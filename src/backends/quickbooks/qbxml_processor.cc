@@ -1,6 +1,5 @@
 #include "backends/quickbooks/qbxml_processor.h"
 
-#include <cstdlib>
 
 #include "run/env.h"
 
@@ -112,9 +111,9 @@ class CommandRequestProcessor : public RequestProcessor {
 
 }  // namespace
 
-QbxmlProcessorOptions QbxmlProcessorOptionsFromEnvironment() {
+QbxmlProcessorOptions QbxmlProcessorOptionsFromEnvironment(Env* env) {
   QbxmlProcessorOptions options;
-  if (const char* command = std::getenv(kProcessorCommandVariable)) options.command_line = command;
+  env->GetEnvVar(kProcessorCommandVariable, &options.command_line);
   return options;
 }
 

@@ -67,7 +67,7 @@ struct QbxmlProcessorOptions {
 
 // The command from LUMBRA_QBXML_PROCESSOR (unset and empty alike mean none),
 // with the standard limits.
-QbxmlProcessorOptions QbxmlProcessorOptionsFromEnvironment();
+QbxmlProcessorOptions QbxmlProcessorOptionsFromEnvironment(Env* env);
 
 // The processor of this platform. ProcessRequest runs the command through
 // /bin/sh in working_dir, with QBXML_COMPANY_FILE (the session's company
