@@ -1,0 +1,118 @@
+#include "backends/database/data_source.h"
+
+#include <memory>
+
+#include "backends/database/connection.h"
+#include "backends/database/database.h"
+#include "run/env.h"
+#include "run/run_context.h"
+
+namespace lumbra {
+namespace database {
+namespace {
+
+constexpr std::string_view kSqliteHeader{"SQLite format 3\0", 16};
+constexpr std::string_view kJetHeader = "Standard Jet DB";
+constexpr std::string_view kAceHeader = "Standard ACE DB";
+
+char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+Status ReadHeader(Env* env, const std::string& path, std::string* header) {
+  std::unique_ptr<RandomRWFile> file;
+  Status s = env->OpenRandomRW(path, false, &file);
+  if (s.ok()) s = file->Read(0, 32, header);
+  return s;
+}
+
+}  // namespace
+
+std::string HidePasswords(std::string_view text) {
+  std::string out;
+  size_t pos = 0;
+  while (pos <= text.size()) {
+    size_t end = text.find(';', pos);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view part = text.substr(pos, end - pos);
+    size_t eq = part.find('=');
+    std::string key;
+    for (char c : part.substr(0, eq == std::string_view::npos ? 0 : eq)) {
+      if (c != ' ') key.push_back(Upper(c));
+    }
+    if (key == "PWD" || key == "PASSWORD") {
+      out += std::string(part.substr(0, eq + 1)) + "***";
+    } else {
+      out += part;
+    }
+    if (end == text.size()) break;
+    out += ';';
+    pos = end + 1;
+  }
+  return out;
+}
+
+Status ResolveDataSource(Env* env, const std::string& data_path, const std::string& resolved_path,
+                         DataSource* out) {
+  *out = DataSource();
+  if (data_path.find('=') != std::string::npos) {
+    out->kind = DataSourceKind::kConnectionString;
+    out->connection_string = data_path;
+    out->description = "ODBC connection \"" + HidePasswords(data_path) + "\"";
+    return Status::OK();
+  }
+  std::string header;
+  Status s = ReadHeader(env, resolved_path, &header);
+  if (!s.ok()) {
+    return Status::NotFound("database file " + resolved_path + " cannot be read: " + s.ToString());
+  }
+  if (resolved_path.find(';') != std::string::npos) {
+    return Status::NotSupported("database file " + resolved_path +
+                                " has a \";\" in its path, which an ODBC connection string cannot carry");
+  }
+  if (header.compare(0, kSqliteHeader.size(), kSqliteHeader) == 0) {
+    out->kind = DataSourceKind::kSqliteFile;
+    out->connection_string = "Driver={" + std::string(kSqliteDriver) + "};Database=" + resolved_path +
+                             ";Timeout=10000;NoCreat=1;";
+    out->description = "SQLite file " + resolved_path;
+    return Status::OK();
+  }
+  if (header.size() >= 4 + kJetHeader.size() &&
+      (header.compare(4, kJetHeader.size(), kJetHeader) == 0 ||
+       header.compare(4, kAceHeader.size(), kAceHeader) == 0)) {
+    out->kind = DataSourceKind::kAccessFile;
+    out->connection_string = "Driver={" + std::string(kAccessDriver) + "};DBQ=" + resolved_path + ";";
+    out->description = "Access file " + resolved_path;
+    return Status::OK();
+  }
+  return Status::NotSupported("DataPath " + data_path +
+                              " is neither an SQLite file, an Access file nor an ODBC connection string");
+}
+
+}  // namespace database
+
+void OpenDatabaseConnection(RunContext& ctx) {
+  if (ctx.DbConnection) ctx.DbConnection->Close();
+  ctx.DbConnection.reset();
+  database::DataSource source;
+  std::string resolved =
+      ctx.DataPath.find('=') == std::string::npos ? ctx.Path(ctx.DataPath) : ctx.DataPath;
+  Status s = database::ResolveDataSource(ctx.env, ctx.DataPath, resolved, &source);
+  if (!s.ok()) {
+    ctx.Log("database not opened: " + s.message());
+    return;
+  }
+  std::unique_ptr<database::Connection> connection;
+  s = database::Connection::Open(source.connection_string, &connection);
+  if (!s.ok()) {
+    ctx.Log("database not opened (" + source.description + "): " + s.message());
+    return;
+  }
+  if (source.kind == database::DataSourceKind::kAccessFile) {
+    connection->SetReadOnly(
+        "Access files are opened through the MDB Tools driver, which can only read them");
+  }
+  ctx.Log("database opened: " + source.description +
+          (connection->read_only() ? " (read-only: " + connection->read_only_reason() + ")" : ""));
+  ctx.DbConnection = std::move(connection);
+}
+
+}  // namespace lumbra

@@ -1,0 +1,110 @@
+// The MYOB ODBC export against an SQLite company file served by the SQLite3
+// driver under the driver name MYOB_ODBC (registered by the test support).
+#include <gtest/gtest.h>
+
+#include "backends/myob/myob.h"
+#include "backends/myob/myob_odbc_export.h"
+#include "run/run_context.h"
+#include "run/text_fields.h"
+#include "support/odbc_test_util.h"
+#include "support/test_util.h"
+
+namespace lumbra {
+namespace {
+
+class MyobOdbcTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    company_ = dir_.Path("company.myo");
+    ASSERT_TRUE(test::MakeSqliteFile(
+                    company_,
+                    {"CREATE TABLE Address (CardRecordID INTEGER, Street TEXT, City TEXT, Phone1 "
+                     "TEXT, Fax TEXT, Email TEXT, ContactName TEXT)",
+                     "INSERT INTO Address VALUES (1, '1 Main St' || char(13) || char(10) || "
+                     "'Level 2 ', 'Perth', '111', NULL, 'a@x', 'Ann')",
+                     "INSERT INTO Address VALUES (1, 'PO Box 9', 'Mail', '999', NULL, NULL, "
+                     "'Other')",
+                     "INSERT INTO Address VALUES (2, 'Gone Rd', 'Nowhere', '222', NULL, NULL, "
+                     "'Ben')",
+                     "CREATE TABLE Customers (CardRecordID INTEGER, IsInactive TEXT, Name TEXT, "
+                     "CurrentBalance REAL, CustomerID TEXT, CreditLimit REAL, LastPaymentDate "
+                     "DATE, LastSaleDate DATE, TotalDeposits REAL, CustomerSince DATE, "
+                     "TotalReceivableDays INTEGER, TotalPaidInvoices INTEGER, PaymentNotes TEXT, "
+                     "Notes TEXT)",
+                     "INSERT INTO Customers VALUES (1, 'N', 'Acme', 120.5, 'C001', 1000, "
+                     "'2006-03-05', NULL, 0, '2001-01-31', 30, 4, 'cheque', NULL)",
+                     "INSERT INTO Customers VALUES (2, 'Y', 'Old Co', 5, 'C002', 0, NULL, NULL, "
+                     "0, NULL, 0, 0, NULL, NULL)",
+                     "INSERT INTO Customers VALUES (3, 'N', 'No Address', 7.25, 'C003', 0, NULL, "
+                     "NULL, 0, NULL, 0, 0, NULL, NULL)",
+                     "CREATE TABLE CustomerPayments (CardRecordID INTEGER, TransactionDate DATE, "
+                     "TotalCustomerPayment REAL, FinanceCharge REAL, PaymentNotes TEXT)",
+                     "INSERT INTO CustomerPayments VALUES (1, '2006-03-05', 50, 0, 'thanks')",
+                     "INSERT INTO CustomerPayments VALUES (2, '2007-12-31', 9.5, 1.5, NULL)"})
+                    .ok());
+    dir_.Write("filestats.dat", test::Coded({company_, "Administrator", "secret"}));
+    dir_.Write("1\\Customers.dat", "older customers");
+    dir_.Write("1\\Payments.dat", "older payments");
+  }
+  void Export() {
+    test::TestRun run(dir_);
+    ExportMyobOdbc(run.ctx());
+  }
+  std::string Log() { return dir_.Read("Lumbra.log"); }
+
+  test::TempDir dir_;
+  std::string company_;
+};
+
+TEST_F(MyobOdbcTest, WritesActiveCustomersAndEveryPayment) {
+  Export();
+  EXPECT_EQ(dir_.Read("1\\Customers.dat"),
+            test::Coded({"Name\tAccount\tContact\tAddress1\tCity\tPhone\tFax\tEmail\tBalance\t"
+                         "CreditLimit\tLastPaymentDate\tLastSaleDate\tTotalDeposits\tCustomerSince"
+                         "\tTotalReceivableDays\tTotalPaidInvoices\tPaymentNotes\tNotes",
+                         // A customer without an address row keeps its own figures.
+                         "\tC003\t\t\t\t\t\t\t\t0\t\t\t0\t\t0\t0\t\t",
+                         "Acme\tC001\tAnn\t1 Main St Level 2\tPerth\t111\t\ta@x\t120.5\t1000\t"
+                         "2006-03-05\t\t0\t2001-01-31\t30\t4\tcheque\t"}));
+  EXPECT_EQ(dir_.Read("1\\Payments.dat"),
+            test::Coded({"Customer\tDateCode\tTransactionDate\tAmountPaid\tFinanceCharge\tNotes\t"
+                         "Address1\tCity\tPhone\tBalance",
+                         // The inactive customer's payment has no customer name.
+                         "\t071231\t2007-12-31\t9.5\t1.5\t\tGone Rd\tNowhere\t222\t",
+                         "Acme\t060305\t2006-03-05\t50\t0\tthanks\t1 Main St Level 2\tPerth\t111\t"
+                         "120.5"}));
+  EXPECT_FALSE(dir_.Exists("1\\Cust.dat"));
+}
+
+TEST_F(MyobOdbcTest, ConnectionStringCarriesTheFileUserPasswordAndKeyFile) {
+  EXPECT_EQ(MyobConnectionString("C:\\Co.myo", "Admin", "pw"),
+            "Driver={MYOB_ODBC};Database=C:\\Co.myo;TYPE=MYOB;UID=Admin;PWD=pw;KEY=lumbra.key;"
+            "ACCESS_TYPE=READ;DRIVER_COMPLETION=DRIVER_PROMPT;SQL_LOGIN_TIMEOUT=30;");
+  EXPECT_EQ(OneLineStreet(" a\r\nb\nc "), "a b c");
+}
+
+TEST_F(MyobOdbcTest, FailureEndsTheExportAndLeavesTheOlderTables) {
+  dir_.Write("filestats.dat", test::Coded({dir_.Path("no/such/folder/company.myo"), "u"}));
+  testing::internal::CaptureStderr();
+  Export();
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(dir_.Read("1\\Customers.dat"), "older customers");
+  EXPECT_EQ(dir_.Read("1\\Payments.dat"), "older payments");
+  EXPECT_NE(err.find("MYOB ODBC export stopped"), std::string::npos) << err;
+  EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
+  EXPECT_NE(Log().find("MYOB ODBC export stopped"), std::string::npos);
+}
+
+TEST_F(MyobOdbcTest, EveryCustomerInactiveKeepsTheOlderCustomerTable) {
+  ASSERT_TRUE(test::MakeSqliteFile(company_, {"UPDATE Customers SET IsInactive = 'Y'"}).ok());
+  testing::internal::CaptureStderr();
+  Export();
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(dir_.Read("1\\Customers.dat"), "older customers");
+  EXPECT_NE(err.find("Cust.dat not copied"), std::string::npos) << err;
+  // The payments were written before the copy failed.
+  EXPECT_NE(dir_.Read("1\\Payments.dat"), "older payments");
+}
+
+}  // namespace
+}  // namespace lumbra
