@@ -5,6 +5,7 @@
 #include "backends/database/connection.h"
 #include "backends/database/database.h"
 #include "run/env.h"
+#include "run/passwords.h"
 #include "run/run_context.h"
 
 namespace lumbra {
@@ -15,8 +16,6 @@ constexpr std::string_view kSqliteHeader{"SQLite format 3\0", 16};
 constexpr std::string_view kJetHeader = "Standard Jet DB";
 constexpr std::string_view kAceHeader = "Standard ACE DB";
 
-char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
 Status ReadHeader(Env* env, const std::string& path, std::string* header) {
   std::unique_ptr<RandomRWFile> file;
   Status s = env->OpenRandomRW(path, false, &file);
@@ -25,30 +24,6 @@ Status ReadHeader(Env* env, const std::string& path, std::string* header) {
 }
 
 }  // namespace
-
-std::string HidePasswords(std::string_view text) {
-  std::string out;
-  size_t pos = 0;
-  while (pos <= text.size()) {
-    size_t end = text.find(';', pos);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view part = text.substr(pos, end - pos);
-    size_t eq = part.find('=');
-    std::string key;
-    for (char c : part.substr(0, eq == std::string_view::npos ? 0 : eq)) {
-      if (c != ' ') key.push_back(Upper(c));
-    }
-    if (key == "PWD" || key == "PASSWORD") {
-      out += std::string(part.substr(0, eq + 1)) + "***";
-    } else {
-      out += part;
-    }
-    if (end == text.size()) break;
-    out += ';';
-    pos = end + 1;
-  }
-  return out;
-}
 
 Status ResolveDataSource(Env* env, const std::string& data_path, const std::string& resolved_path,
                          DataSource* out) {

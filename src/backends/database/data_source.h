@@ -47,8 +47,6 @@ struct DataSource {
 Status ResolveDataSource(Env* env, const std::string& data_path, const std::string& resolved_path,
                          DataSource* out);
 
-// The connection string with the values of PWD and PASSWORD replaced by "***".
-std::string HidePasswords(std::string_view connection_string);
 
 }  // namespace database
 }  // namespace lumbra
