@@ -30,8 +30,10 @@ Date Today(const RunContext& ctx) {
 // "Archive\yyyymmdd\<device>-<hhmmss>-transact.xml", numbered when a file of
 // that name exists already.
 std::string FreeArchiveName(RunContext& ctx, int device) {
+  // One reading of the clock, so the day folder and the time agree.
   LocalTime t = ctx.env->Now();
-  std::string day = std::string(kArchiveFolder) + "\\" + FormatYyyymmdd(Today(ctx));
+  std::string day =
+      std::string(kArchiveFolder) + "\\" + FormatYyyymmdd(Date{t.year, t.month, t.day});
   for (const std::string& folder : {std::string(kArchiveFolder), day}) {
     if (!ctx.env->DirExists(ctx.Path(folder))) ctx.env->CreateDir(ctx.Path(folder));
   }
@@ -112,6 +114,13 @@ Status StageDeviceFile(RunContext& ctx, int device) {
   Status s = ctx.env->CopyFile(intake, staging);
   if (s.ok()) s = ctx.env->SyncFile(staging);
   if (s.ok()) s = ctx.env->DeleteFile(intake);
+  return s;
+}
+
+Status UnstageDeviceFile(RunContext& ctx, int device) {
+  std::string intake = IntakeFilePath(ctx, device);
+  Status s = ctx.env->CopyFile(ctx.Path(kStagingFile), intake);
+  if (s.ok()) s = ctx.env->SyncFile(intake);
   return s;
 }
 

@@ -46,6 +46,10 @@ std::vector<HandedIn> TakeOverDeviceFiles(RunContext& ctx);
 // it to disk and only then deletes the intake file.
 Status StageDeviceFile(RunContext& ctx, int device);
 
+// Copies the staging file back to the device's intake file, for a posting
+// that wrote nothing: the next pass posts the records again.
+Status UnstageDeviceFile(RunContext& ctx, int device);
+
 // Deletes the archive's day folders older than kArchiveKeepDays.
 void PruneArchive(RunContext& ctx);
 

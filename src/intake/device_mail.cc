@@ -14,7 +14,10 @@ namespace {
 constexpr int kMessageColumns = 10;
 using MessageRow = std::array<std::string, kMessageColumns>;
 
-bool IsMailLine(std::string_view field1) { return field1.size() >= 16 && field1.substr(12, 4) == "Mail"; }
+// Characters 13 to 16 of field 1: any record type that begins with "Mail".
+bool IsMailLine(std::string_view field1) {
+  return field1.size() >= 16 && field1.substr(12, 4) == "Mail";
+}
 
 struct SortedLines {
   std::string kept;  // the rewritten transaction file
@@ -42,40 +45,6 @@ SortedLines SortLines(std::string_view bytes) {
   return out;
 }
 
-// Logs the device's mail and rewrites its intake file without it; false when
-// either failed, with the intake file then as it was or with only the mail
-// log ahead of it (a retry logs those lines again).
-bool TakeOutMail(RunContext& ctx, int device, std::vector<std::string>* mail) {
-  const std::string dev = "device " + std::to_string(device) + ": ";
-  std::string path = IntakeFilePath(ctx, device);
-  std::string bytes;
-  Status s = ctx.env->ReadFile(path, &bytes);
-  if (!s.ok()) {
-    ctx.Log(dev + "transaction file not read, kept for a later pass: " + s.ToString());
-    return false;
-  }
-  SortedLines lines = SortLines(bytes);
-  if (!lines.mail.empty()) {
-    std::string log;
-    for (const std::string& line : lines.mail) AppendLine(&log, line);
-    s = ctx.env->AppendFile(ctx.Path(std::to_string(device) + "\\" + std::string(kMailLogFile)), log);
-    if (!s.ok()) {
-      ctx.Log(dev + "mail not logged, transaction file kept for a later pass: " + s.ToString());
-      return false;
-    }
-    ctx.Log(dev + std::to_string(lines.mail.size()) + " mail lines logged");
-  }
-  if (lines.changed) {
-    s = ctx.env->WriteFile(path, lines.kept);
-    if (!s.ok()) {
-      ctx.Log(dev + "transaction file not rewritten, kept for a later pass: " + s.ToString());
-      return false;
-    }
-  }
-  *mail = std::move(lines.mail);
-  return true;
-}
-
 std::vector<MessageRow> ReadMessageRows(std::string_view text) {
   std::vector<MessageRow> rows;
   LineReader reader(text);
@@ -95,10 +64,49 @@ void UpdateMessageList(RunContext& ctx, int device, const std::vector<std::strin
   std::string text, rewritten;
   if (!ctx.env->FileExists(path)) return;
   Status s = ctx.env->ReadFile(path, &text);
-  if (s.ok() && ApplyMailToMessages(text, mail, &rewritten)) s = ctx.env->WriteFile(path, rewritten);
+  if (s.ok() && ApplyMailToMessages(text, mail, &rewritten)) {
+    s = ctx.env->WriteFile(path, rewritten);
+  }
   if (!s.ok()) {
     ctx.Log("device " + std::to_string(device) + ": messages.txt not updated: " + s.ToString());
   }
+}
+
+// Logs the device's mail, applies it to the message list and only then
+// rewrites the intake file without it; false when the log or the rewrite
+// failed, with the intake file then as it was. Until the rewrite the mail
+// stays in the intake file, so a pass that stops anywhere in between leaves
+// it to be routed again (the log then holds those lines twice).
+bool TakeOutMail(RunContext& ctx, int device) {
+  const std::string dev = "device " + std::to_string(device) + ": ";
+  std::string path = IntakeFilePath(ctx, device);
+  std::string bytes;
+  Status s = ctx.env->ReadFile(path, &bytes);
+  if (!s.ok()) {
+    ctx.Log(dev + "transaction file not read, kept for a later pass: " + s.ToString());
+    return false;
+  }
+  SortedLines lines = SortLines(bytes);
+  if (!lines.mail.empty()) {
+    std::string log;
+    for (const std::string& line : lines.mail) AppendLine(&log, line);
+    std::string mail_log = ctx.Path(std::to_string(device) + "\\" + std::string(kMailLogFile));
+    s = ctx.env->AppendFile(mail_log, log);
+    if (!s.ok()) {
+      ctx.Log(dev + "mail not logged, transaction file kept for a later pass: " + s.ToString());
+      return false;
+    }
+    ctx.Log(dev + std::to_string(lines.mail.size()) + " mail lines logged");
+    UpdateMessageList(ctx, device, lines.mail);
+  }
+  if (lines.changed) {
+    s = ctx.env->WriteFile(path, lines.kept);
+    if (!s.ok()) {
+      ctx.Log(dev + "transaction file not rewritten, kept for a later pass: " + s.ToString());
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -132,14 +140,9 @@ bool ApplyMailToMessages(std::string_view messages, const std::vector<std::strin
 }
 
 void RouteDeviceMail(RunContext& ctx, std::vector<HandedIn>& handed_in) {
-  std::vector<std::pair<int, std::vector<std::string>>> mail_by_device;
   for (HandedIn& h : handed_in) {
-    if (!h.usable) continue;
-    std::vector<std::string> mail;
-    h.usable = TakeOutMail(ctx, h.device, &mail);
-    if (h.usable && !mail.empty()) mail_by_device.emplace_back(h.device, std::move(mail));
+    if (h.usable) h.usable = TakeOutMail(ctx, h.device);
   }
-  for (const auto& [device, mail] : mail_by_device) UpdateMessageList(ctx, device, mail);
 }
 
 }  // namespace lumbra

@@ -14,12 +14,22 @@
 namespace lumbra {
 namespace {
 
+// A posting that wrote nothing at all hands the records back to the
+// device's folder, so a later pass posts them once the cause is mended.
+void PutBackStagedRecords(RunContext& ctx, int device) {
+  Status s = UnstageDeviceFile(ctx, device);
+  ctx.Log("device " + std::to_string(device) +
+          (s.ok() ? ": records not posted, kept for a later pass"
+                  : ": records not posted and not put back (the archive holds them): " +
+                        s.ToString()));
+}
+
 void PostStagedRecords(RunContext& ctx, int device) {
   const std::string& name = ctx.BackendName;
   if (name == kAuroraBackend) {
     PostAuroraTransactions(ctx);
   } else if (int edition = MyobEditionOf(name); edition >= 0) {
-    WriteMyobSaleFiles(ctx, device, edition);
+    if (!WriteMyobSaleFiles(ctx, device, edition).ok()) PutBackStagedRecords(ctx, device);
   } else {
     ctx.Log("device " + std::to_string(device) +
             ": records taken in and not posted (this back-end takes no postings)");
@@ -39,6 +49,9 @@ void PostThroughStagingFile(RunContext& ctx, const std::vector<HandedIn>& handed
   }
 }
 
+// The database posting goes through the device folders itself; it finds
+// each device's records in its intake file (IntakeFilePath), which it
+// deletes once they are posted.
 void PostThroughDatabase(RunContext& ctx) {
   if (ctx.DataPath.empty()) ctx.DataPath = kDefaultDatabaseFile;
   OpenDatabaseConnection(ctx);

@@ -3,6 +3,8 @@
 #ifndef LUMBRA_BACKENDS_MYOB_MYOB_H_
 #define LUMBRA_BACKENDS_MYOB_MYOB_H_
 
+#include "run/status.h"
+
 namespace lumbra {
 
 struct RunContext;
@@ -10,8 +12,10 @@ struct RunContext;
 // Writes the device tables from MYOB's text export files under DataPath.
 void ExportMyobTextFiles(RunContext& ctx);
 // Writes the staged device file's sales and time records as MYOB import
-// files of the given edition (0 to 3).
-void WriteMyobSaleFiles(RunContext& ctx, int device, int edition);
+// files of the given edition (0 to 3). A failure means that nothing was
+// written (the first import file could not be created, or the staging file
+// not read): the staged records still wait to be posted.
+Status WriteMyobSaleFiles(RunContext& ctx, int device, int edition);
 // Writes the customer and payment tables through the MYOB ODBC driver named
 // by "filestats.dat".
 void ExportMyobOdbc(RunContext& ctx);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <functional>
 #include <initializer_list>
@@ -95,6 +97,42 @@ std::string DeviceTimeText(std::string_view value) {
   }
   if (h > 23 || *minute > 59 || second > 59) return midnight;
   return FormatHhMmSs(h, *minute, second);
+}
+
+namespace {
+
+// Beyond this many cents a float is a whole number of dollars anyway; such
+// sizes take the general route.
+constexpr double kExactCentsLimit = 1e15;
+
+}  // namespace
+
+std::string AmountText(float v) {
+  const double cents = static_cast<double>(v) * 100.0;
+  if (!(std::fabs(cents) < kExactCentsLimit)) return TwoDecimalText(v);
+  // Half a cent away from zero, as every money text rounds.
+  const long long c = std::llround(cents);
+  const unsigned long long whole = static_cast<unsigned long long>(c < 0 ? -c : c);
+  char buf[32];
+  char* p = buf;
+  if (c < 0) *p++ = '-';
+  p = std::to_chars(p, buf + sizeof buf, whole / 100).ptr;
+  *p++ = '.';
+  *p++ = static_cast<char>('0' + whole % 100 / 10);
+  *p++ = static_cast<char>('0' + whole % 10);
+  return std::string(buf, p);
+}
+
+float RoundCentsToEven(float v) {
+  const double cents = static_cast<double>(v) * 100.0;
+  if (!(std::fabs(cents) < kExactCentsLimit)) {
+    return static_cast<float>(Single(RoundHalfEven(v, 2)));
+  }
+  if (v == 0) return v;
+  // The default rounding mode sends a tie to the even neighbour, and the
+  // division gives the double nearest the rounded decimal.
+  const float rounded = static_cast<float>(Single(std::nearbyint(cents) / 100.0));
+  return rounded == 0 ? 0.0f : rounded;  // what rounds to zero has no sign
 }
 
 namespace {
@@ -253,7 +291,7 @@ SaleRecord ReadSaleRecord(const TransactionRecord& line, const ReferenceData& re
     float total = SingleValue(r.qty) * SingleValue(r.price);
     float discount = SingleValue(r.discount);
     if (discount != 0) total = total * (100.0f - discount) / 100.0f;
-    r.total = TwoDecimalText(total);
+    r.total = AmountText(total);
   }
   return r;
 }
@@ -261,16 +299,11 @@ SaleRecord ReadSaleRecord(const TransactionRecord& line, const ReferenceData& re
 // ---------------------------------------------------------------------------
 // The import files.
 
-std::string Amount(float v) { return TwoDecimalText(v); }
-
 class GstRate {
  public:
   explicit GstRate(float rate) : rate_(rate) {}
   // x with GST added, rounded to cents (a tie to the even cent).
-  float Inclusive(float x) const {
-    float v = x * (100.0f + rate_) / 100.0f;
-    return static_cast<float>(Single(RoundHalfEven(v, 2)));
-  }
+  float Inclusive(float x) const { return RoundCentsToEven(x * (100.0f + rate_) / 100.0f); }
 
  private:
   float rate_;
@@ -402,12 +435,12 @@ std::string ItemSaleRow(const SaleRecord& r, const Layout& layout, const GstRate
                << r.price;
   if (layout.is_short) {
     row << r.total << r.jobno << "" << r.note << r.promised << r.tax_code
-        << Amount(inclusive_total - total);
+        << AmountText(inclusive_total - total);
   } else {
     const float price = SingleValue(r.price);
-    row << Amount(standard ? gst.Inclusive(price) : price) << r.discount << r.total
-        << Amount(standard ? inclusive_total : total) << r.jobno << "" << r.note << ""
-        << "" << r.promised << r.tax_code << Amount(standard ? inclusive_total - total : 0.0f);
+    row << AmountText(standard ? gst.Inclusive(price) : price) << r.discount << r.total
+        << AmountText(standard ? inclusive_total : total) << r.jobno << "" << r.note << ""
+        << "" << r.promised << r.tax_code << AmountText(standard ? inclusive_total - total : 0.0f);
   }
   row.Empty(4).Empty(layout.CurrencyColumns()).Empty(layout.TermsColumns());
   row << r.amount_paid << r.payment_type;
@@ -426,13 +459,13 @@ std::string ServiceSaleRow(const SaleRecord& r, const Layout& layout, const GstR
         << ""
         << "";
   } else {
-    row << Amount(inclusive_total) << r.jobno << ""
+    row << AmountText(inclusive_total) << r.jobno << ""
         << ""
         << ""
         << ""
         << "";
   }
-  row << "S" << Amount(inclusive_total - total);
+  row << "S" << AmountText(inclusive_total - total);
   row.Empty(4).Empty(layout.CurrencyColumns()).Empty(layout.TermsColumns());
   row << r.amount_paid << (r.payment_type.empty() ? "Other" : r.payment_type);
   return row.text();
@@ -463,36 +496,50 @@ class ImportFile {
     ++rows_;
   }
 
+  // Writes the header row alone, before any record is read.
+  Status Create(RunContext& ctx) {
+    Status s = ctx.env->WriteFile(path_, bytes_);
+    created_ = s.ok();
+    return s;
+  }
+
   // Saves a file that received rows; removes one that did not, so that no
   // file holding only its header row is left for the user to import.
   void Finish(RunContext& ctx) const {
     if (rows_ > 0) {
       Status s = ctx.env->WriteFile(path_, bytes_);
-      ctx.Log(s.ok() ? "MYOB import file " + path_ + " written: " + std::to_string(rows_) + " rows"
-                     : "MYOB import file " + path_ + " not written: " + s.ToString());
+      if (s.ok()) {
+        ctx.Log("MYOB import file " + path_ + " written: " + std::to_string(rows_) + " rows");
+        return;
+      }
+      ctx.Log("MYOB import file " + path_ + " not written: " + s.ToString());
+      // What Create wrote is the header alone.
+      if (created_) Remove(ctx, "the header row written before");
       return;
     }
-    if (!ctx.env->FileExists(path_)) return;
-    Status s = ctx.env->DeleteFile(path_);
-    ctx.Log(s.ok() ? "MYOB import file " + path_ + " deleted: no records"
-                   : "MYOB import file " + path_ +
-                         " holds no records and was not deleted: " + s.ToString());
+    if (ctx.env->FileExists(path_)) Remove(ctx, "no records");
   }
-
   const std::string& path() const { return path_; }
-  const std::string& bytes() const { return bytes_; }
 
  private:
+  void Remove(RunContext& ctx, const std::string& why) const {
+    Status s = ctx.env->DeleteFile(path_);
+    ctx.Log(s.ok() ? "MYOB import file " + path_ + " deleted: " + why
+                   : "MYOB import file " + path_ + " holds " + why +
+                         " and was not deleted: " + s.ToString());
+  }
+
   std::string path_;
   std::string bytes_;
   bool separate_sales_;
+  bool created_ = false;
   size_t rows_ = 0;
   std::string previous_key_;
 };
 
 }  // namespace
 
-void WriteMyobSaleFiles(RunContext& ctx, int device, int edition) {
+Status WriteMyobSaleFiles(RunContext& ctx, int device, int edition) {
   const ReferenceData ref = ReadReferenceData(ctx, edition);
   const Layout layout = Layout::Of(edition);
   const GstRate gst(ref.rate);
@@ -516,16 +563,20 @@ void WriteMyobSaleFiles(RunContext& ctx, int device, int edition) {
   }
   // The item-sale file is created first; when that fails nothing further is
   // written and the staged records are left as they are.
-  Status s = ctx.env->WriteFile(item_sales.path(), item_sales.bytes());
+  Status s = item_sales.Create(ctx);
   if (!s.ok()) {
     ctx.Log("MYOB import file " + item_sales.path() + " not created, " + device_label +
             ": no sale files written: " + s.ToString());
-    return;
+    return s;
   }
 
   std::string staged;
   s = ctx.env->ReadFile(ctx.Path("tempdb.dat"), &staged);
-  if (!s.ok()) ctx.Log("staging file tempdb.dat not read, " + device_label + ": " + s.ToString());
+  if (!s.ok()) {
+    ctx.Log("staging file tempdb.dat not read, " + device_label + ": " + s.ToString());
+    item_sales.Finish(ctx);
+    return s;
+  }
   LineReader lines(staged);
   std::string_view text;
   while (lines.Next(&text)) {
@@ -547,6 +598,7 @@ void WriteMyobSaleFiles(RunContext& ctx, int device, int edition) {
   item_sales.Finish(ctx);
   service_sales.Finish(ctx);
   time_slips.Finish(ctx);
+  return Status::OK();
 }
 
 }  // namespace lumbra

@@ -38,6 +38,16 @@ std::string MyobImportFileName(std::string_view kind, const LocalTime& at,
 // an empty value included, is midnight, "00:00:00".
 std::string DeviceTimeText(std::string_view value);
 
+// The amounts of the import files are single precision. A float times 100
+// is exact in double precision (its 24-bit mantissa times 25 fits in 53
+// bits), so these count cents directly instead of going through the exact
+// decimal digits of the value; they give what TwoDecimalText and
+// RoundHalfEven(v, 2) give.
+// v as "0.00", half a cent rounding away from zero.
+std::string AmountText(float v);
+// v rounded to cents, a tie to the even cent, held as a float.
+float RoundCentsToEven(float v);
+
 }  // namespace lumbra
 
 #endif  // LUMBRA_BACKENDS_MYOB_MYOB_SALE_FILES_H_
