@@ -4,8 +4,10 @@ namespace lumbra {
 
 bool LineReader::Next(std::string_view* line) {
   if (pos_ >= text_.size()) return false;
-  size_t end = text_.find_first_of("\r\n", pos_);
-  if (end == std::string_view::npos) {
+  // A plain scan: find_first_of searches its set once per byte.
+  size_t end = pos_;
+  while (end < text_.size() && text_[end] != '\r' && text_[end] != '\n') ++end;
+  if (end == text_.size()) {
     *line = text_.substr(pos_);
     pos_ = text_.size();
     return true;

@@ -188,12 +188,6 @@ const ExportTable kExportTables[] = {
      "Account Number\tAccount Name"},
 };
 
-constexpr const char* kInvoiceHeaderHeader = "Invnum\tCustomer";
-constexpr const char* kInvoiceLinesHeader =
-    "Invnum\tCustomer\tAccount Number\tItem\tDescription\tQty\tSell1\tOrdnum\tInvdate\t"
-    "Discount\tExtend\tNote\tPromised\tJobno\tAddress Delivery\tFreight method\tPaymenttype\t"
-    "Amountpaid";
-
 void ExportTableFromFile(RunContext& ctx, const ExportTable& t) {
   // Every table starts from a clean choice: nothing of the one before
   // carries over, also when that one gave no rows.
@@ -221,23 +215,13 @@ void ExportTableFromFile(RunContext& ctx, const ExportTable& t) {
   WriteTable(ctx, t.table, t.header);
 }
 
-// The export files carry no invoices: the devices get the two invoice tables
-// with their header rows only, in the working folder.
-void WriteHeaderOnlyTable(RunContext& ctx, std::string_view table, std::string_view header) {
-  DeviceTableFile file;
-  file.AddLine(header);
-  std::string target = MasterTablePath(table);
-  Status s = file.Save(ctx.env, ctx.Path(target));
-  ctx.Log(s.ok() ? "table " + target + " written: header row only"
-                 : "table " + target + " not written: " + s.ToString());
-}
-
 }  // namespace
 
 void ExportMyobTextFiles(RunContext& ctx) {
   for (const ExportTable& t : kExportTables) ExportTableFromFile(ctx, t);
-  WriteHeaderOnlyTable(ctx, "InvoiceHeader", kInvoiceHeaderHeader);
-  WriteHeaderOnlyTable(ctx, "InvoiceLines", kInvoiceLinesHeader);
+  // The export files carry no invoices: the devices get the two invoice
+  // tables with their header rows only.
+  WriteHeaderOnlyInvoiceTables(ctx);
 }
 
 }  // namespace lumbra
