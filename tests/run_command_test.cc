@@ -12,11 +12,11 @@ namespace lumbra {
 namespace {
 
 CommandSpec Shell(const std::string& script, std::string input = "") {
-  CommandSpec spec;
-  spec.argv = {"/bin/sh", "-c", script};
-  spec.input = std::move(input);
-  spec.time_limit_ms = 20000;
-  return spec;
+  CommandSpec command;
+  command.argv = {"/bin/sh", "-c", script};
+  command.input = std::move(input);
+  command.time_limit_ms = 20000;
+  return command;
 }
 
 double SecondsSince(std::chrono::steady_clock::time_point start) {
@@ -49,19 +49,19 @@ TEST(RunCommandTest, FeedsInputAndCollectsOutputAsBytes) {
 TEST(RunCommandTest, EnvironmentAndFolder) {
   test::TempDir dir;
   ::setenv("LUMBRA_TEST_OLD", "old", 1);
-  CommandSpec spec = Shell("printf '%s|%s|%s' \"$LUMBRA_TEST_OLD\" \"$LUMBRA_TEST_NEW\" \"$(pwd)\"");
-  spec.environment = {{"LUMBRA_TEST_OLD", "replaced"}, {"LUMBRA_TEST_NEW", "a b"}};
-  spec.working_dir = dir.path();
+  CommandSpec command = Shell("printf '%s|%s|%s' \"$LUMBRA_TEST_OLD\" \"$LUMBRA_TEST_NEW\" \"$(pwd)\"");
+  command.environment = {{"LUMBRA_TEST_OLD", "replaced"}, {"LUMBRA_TEST_NEW", "a b"}};
+  command.working_dir = dir.path();
   CommandResult result;
-  ASSERT_TRUE(Env::Default()->RunCommand(spec, &result).ok());
+  ASSERT_TRUE(Env::Default()->RunCommand(command, &result).ok());
   EXPECT_EQ(result.output, "replaced|a b|" + dir.path());
   ::unsetenv("LUMBRA_TEST_OLD");
 
-  spec.argv = {"/nonexistent/program"};
-  EXPECT_FALSE(Env::Default()->RunCommand(spec, &result).ok());
-  spec.argv = {"/bin/sh", "-c", "true"};
-  spec.working_dir = dir.Path("missing");
-  EXPECT_FALSE(Env::Default()->RunCommand(spec, &result).ok());
+  command.argv = {"/nonexistent/program"};
+  EXPECT_FALSE(Env::Default()->RunCommand(command, &result).ok());
+  command.argv = {"/bin/sh", "-c", "true"};
+  command.working_dir = dir.Path("missing");
+  EXPECT_FALSE(Env::Default()->RunCommand(command, &result).ok());
 }
 
 TEST(RunCommandTest, LimitsKillTheWholeCommand) {
@@ -69,22 +69,22 @@ TEST(RunCommandTest, LimitsKillTheWholeCommand) {
   CommandResult result;
   // The background sleep keeps standard output open after the shell is
   // gone; the time limit ends it too.
-  CommandSpec spec = Shell("sleep 30 & echo partial; exit 0");
-  spec.time_limit_ms = 300;
+  CommandSpec command = Shell("sleep 30 & echo partial; exit 0");
+  command.time_limit_ms = 300;
   auto start = std::chrono::steady_clock::now();
-  ASSERT_TRUE(env->RunCommand(spec, &result).ok());
+  ASSERT_TRUE(env->RunCommand(command, &result).ok());
   EXPECT_EQ(result.end, CommandResult::End::kTimedOut);
   EXPECT_LT(SecondsSince(start), 5.0);
 
-  spec = Shell("yes");
-  spec.output_limit = 100000;
-  ASSERT_TRUE(env->RunCommand(spec, &result).ok());
+  command = Shell("yes");
+  command.output_limit = 100000;
+  ASSERT_TRUE(env->RunCommand(command, &result).ok());
   EXPECT_EQ(result.end, CommandResult::End::kOutputTooLarge);
 
   // Exactly at the limit is within it.
-  spec = Shell("head -c 100000 /dev/zero");
-  spec.output_limit = 100000;
-  ASSERT_TRUE(env->RunCommand(spec, &result).ok());
+  command = Shell("head -c 100000 /dev/zero");
+  command.output_limit = 100000;
+  ASSERT_TRUE(env->RunCommand(command, &result).ok());
   EXPECT_EQ(result.end, CommandResult::End::kExited);
   EXPECT_EQ(result.output.size(), 100000u);
 }

@@ -132,7 +132,7 @@ class Env {
   // Runs a program to its end, feeding its standard input and collecting
   // its standard output. Fails only when the program cannot be started; how
   // it ended is in *result.
-  virtual Status RunCommand(const CommandSpec& spec, CommandResult* result) = 0;
+  virtual Status RunCommand(const CommandSpec& command, CommandResult* result) = 0;
 };
 
 // Forwards every call to another Env. Tests subclass it and override the

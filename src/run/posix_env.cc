@@ -261,25 +261,25 @@ bool MoveTo(int fd, int target) {
 // read before the rest is drained unseen.
 constexpr size_t kErrorPrefix = 4096;
 
-Status RunChild(const CommandSpec& spec, CommandResult* result) {
+Status RunChild(const CommandSpec& command, CommandResult* result) {
   *result = CommandResult();
-  if (spec.argv.empty()) return Status::InvalidArgument("no program to run");
-  const std::string& program = spec.argv[0];
+  if (command.argv.empty()) return Status::InvalidArgument("no program to run");
+  const std::string& program = command.argv[0];
 
   // Everything the child needs is built before the fork; after it the child
   // makes only calls that are safe there.
   std::vector<char*> argv;
-  for (const std::string& arg : spec.argv) argv.push_back(const_cast<char*>(arg.c_str()));
+  for (const std::string& arg : command.argv) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
   std::vector<std::string> env_entries;
   for (char** e = environ; *e != nullptr; ++e) {
     std::string_view entry(*e);
     std::string_view name = entry.substr(0, entry.find('='));
-    bool replaced = std::any_of(spec.environment.begin(), spec.environment.end(),
+    bool replaced = std::any_of(command.environment.begin(), command.environment.end(),
                                 [&](const auto& var) { return var.first == name; });
     if (!replaced) env_entries.emplace_back(entry);
   }
-  for (const auto& [name, value] : spec.environment) env_entries.push_back(name + "=" + value);
+  for (const auto& [name, value] : command.environment) env_entries.push_back(name + "=" + value);
   std::vector<char*> envp;
   for (std::string& entry : env_entries) envp.push_back(entry.data());
   envp.push_back(nullptr);
@@ -299,7 +299,7 @@ Status RunChild(const CommandSpec& spec, CommandResult* result) {
     // A group of its own, so the limits can end everything it started.
     ::setpgid(0, 0);
     if (MoveTo(in.fd[0], 0) && MoveTo(out.fd[1], 1) && MoveTo(err.fd[1], 2) &&
-        (spec.working_dir.empty() || ::chdir(spec.working_dir.c_str()) == 0)) {
+        (command.working_dir.empty() || ::chdir(command.working_dir.c_str()) == 0)) {
       ::execve(argv[0], argv.data(), envp.data());
     }
     int e = errno;
@@ -323,14 +323,14 @@ Status RunChild(const CommandSpec& spec, CommandResult* result) {
     int ignored;
     while (::waitpid(pid, &ignored, 0) < 0 && errno == EINTR) {
     }
-    std::string where = spec.working_dir.empty() ? "" : " in " + spec.working_dir;
+    std::string where = command.working_dir.empty() ? "" : " in " + command.working_dir;
     return PosixError("cannot start " + program + where, child_errno);
   }
 
   for (int fd : {in.fd[1], out.fd[0], err.fd[0]}) {
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
   }
-  if (spec.input.empty()) in.Close(1);
+  if (command.input.empty()) in.Close(1);
 
   const uint64_t start = MonotonicMillis();
   bool killed = false;
@@ -340,7 +340,7 @@ Status RunChild(const CommandSpec& spec, CommandResult* result) {
     killed = true;
   };
   auto time_is_up = [&] {
-    return spec.time_limit_ms > 0 && MonotonicMillis() - start >= spec.time_limit_ms;
+    return command.time_limit_ms > 0 && MonotonicMillis() - start >= command.time_limit_ms;
   };
 
   size_t written = 0;
@@ -348,13 +348,13 @@ Status RunChild(const CommandSpec& spec, CommandResult* result) {
   char buf[1 << 16];
   while (!killed && (out.fd[0] >= 0 || err.fd[0] >= 0)) {
     int timeout = -1;
-    if (spec.time_limit_ms > 0) {
+    if (command.time_limit_ms > 0) {
       uint64_t elapsed = MonotonicMillis() - start;
-      if (elapsed >= spec.time_limit_ms) {
+      if (elapsed >= command.time_limit_ms) {
         kill_all(CommandResult::End::kTimedOut);
         break;
       }
-      timeout = static_cast<int>(std::min<uint64_t>(spec.time_limit_ms - elapsed, INT_MAX));
+      timeout = static_cast<int>(std::min<uint64_t>(command.time_limit_ms - elapsed, INT_MAX));
     }
     struct pollfd fds[3];
     int count = 0;
@@ -378,11 +378,11 @@ Status RunChild(const CommandSpec& spec, CommandResult* result) {
       if (fds[i].revents == 0) continue;
       int fd = fds[i].fd;
       if (fd == in.fd[1]) {
-        size_t chunk = std::min<size_t>(spec.input.size() - written, sizeof buf);
-        ssize_t n = ::write(fd, spec.input.data() + written, chunk);
+        size_t chunk = std::min<size_t>(command.input.size() - written, sizeof buf);
+        ssize_t n = ::write(fd, command.input.data() + written, chunk);
         if (n > 0) written += static_cast<size_t>(n);
         // A program that stops reading (EPIPE) just gets no more input.
-        if (written == spec.input.size() || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+        if (written == command.input.size() || (n < 0 && errno != EAGAIN && errno != EINTR)) {
           in.Close(1);
         }
         continue;
@@ -395,7 +395,7 @@ Status RunChild(const CommandSpec& spec, CommandResult* result) {
       }
       if (fd == out.fd[0]) {
         result->output.append(buf, static_cast<size_t>(n));
-        if (spec.output_limit > 0 && result->output.size() > spec.output_limit) {
+        if (command.output_limit > 0 && result->output.size() > command.output_limit) {
           kill_all(CommandResult::End::kOutputTooLarge);
           break;
         }
@@ -412,7 +412,7 @@ Status RunChild(const CommandSpec& spec, CommandResult* result) {
   // until it has ended.
   int status = 0;
   for (;;) {
-    pid_t w = ::waitpid(pid, &status, killed || spec.time_limit_ms == 0 ? 0 : WNOHANG);
+    pid_t w = ::waitpid(pid, &status, killed || command.time_limit_ms == 0 ? 0 : WNOHANG);
     if (w == pid) break;
     if (w < 0 && errno != EINTR) break;
     if (w == 0) {
@@ -623,8 +623,8 @@ class PosixEnv : public Env {
     return true;
   }
 
-  Status RunCommand(const CommandSpec& spec, CommandResult* result) override {
-    return RunChild(spec, result);
+  Status RunCommand(const CommandSpec& command, CommandResult* result) override {
+    return RunChild(command, result);
   }
 
  private:
