@@ -1,5 +1,6 @@
 #include "run/cli.h"
 
+#include "backends/aurora/dbf_dump.h"
 #include "run/cp1252.h"
 #include "run/env.h"
 #include "run/lines.h"
@@ -15,6 +16,11 @@ constexpr char kUsage[] =
     "       lumbra decode FILE...   print device tables decoded, fields by tabs\n"
     "       lumbra encode           code standard input line by line, as device\n"
     "                               tables and \"filestats.dat\" are coded\n"
+    "       lumbra dbf FILE [--deleted]\n"
+    "                               show what a DBF table holds: a line of field\n"
+    "                               names, then one line per record, fields by\n"
+    "                               tabs; --deleted adds deleted records, marked\n"
+    "                               by a first field \"*\"\n"
     "       lumbra --help | --version\n";
 
 void Put(FILE* f, std::string_view s) { std::fwrite(s.data(), 1, s.size(), f); }
@@ -60,6 +66,27 @@ int Encode(const CliStreams& io) {
   return 0;
 }
 
+int ShowTable(Env* env, const std::vector<std::string>& args, const CliStreams& io) {
+  std::string file;
+  bool deleted = false;
+  for (const std::string& a : args) {
+    if (a == "--deleted" && !deleted) {
+      deleted = true;
+    } else if (file.empty() && !a.empty()) {
+      file = a;
+    } else {
+      return Usage(io, "dbf takes one table file and optionally --deleted");
+    }
+  }
+  if (file.empty()) return Usage(io, "dbf needs a table file");
+  Status s = DumpTable(env, file, deleted, [&io](std::string_view piece) { Put(io.out, piece); });
+  if (!s.ok()) {
+    Put(io.err, "lumbra: " + s.ToString() + "\n");
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int RunCommandLine(Env* env, const std::vector<std::string>& args, const CliStreams& io) {
@@ -80,6 +107,9 @@ int RunCommandLine(Env* env, const std::vector<std::string>& args, const CliStre
   if (first == "encode") {
     if (args.size() != 1) return Usage(io, "encode reads standard input and takes no argument");
     return Encode(io);
+  }
+  if (first == "dbf") {
+    return ShowTable(env, std::vector<std::string>(args.begin() + 1, args.end()), io);
   }
   if (first == "--dir") {
     if (args.size() != 2 || args[1].empty()) return Usage(io, "--dir needs exactly one folder");

@@ -1,0 +1,39 @@
+// What a DBF table holds, shown to administrators (the "dbf" command).
+#ifndef LUMBRA_BACKENDS_AURORA_DBF_DUMP_H_
+#define LUMBRA_BACKENDS_AURORA_DBF_DUMP_H_
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "run/status.h"
+
+namespace lumbra {
+
+class Env;
+
+// Reads the table at path (opened for reading only, taking no locks) into
+// *out: a first line of the field names, then one line per live record in
+// table order; with show_deleted, deleted records too, and every line then
+// begins with one more field: "*" for a deleted record, empty otherwise
+// (empty on the first line as well). Values are separated by tabs and every
+// line ends with a line feed. Values are the stored bytes: character fields
+// without trailing blanks, numeric and float fields without blanks, dates as
+// yyyymmdd (empty when blank), logicals as their letter (empty when blank),
+// memos flattened as the device tables show them (FlattenMemo), picture and
+// object memos as "(N bytes)", I and B fields as decimal numbers, Y fields
+// with four decimals (12.3400), T fields as "yyyymmdd hh:mm:ss"; system
+// fields such as _NullFlags are left out. A tab, carriage return or line
+// feed still left in a value is shown as a blank. NotFound or Corruption
+// when the table cannot be read; a memo that cannot be read shows what
+// could be read of it.
+Status DumpTable(Env* env, const std::string& path, bool show_deleted, std::string* out);
+
+// The same, handed to write piece by piece (whole lines, about 64 KiB at a
+// time), so that a table of any size is shown without being held in memory.
+Status DumpTable(Env* env, const std::string& path, bool show_deleted,
+                 const std::function<void(std::string_view)>& write);
+
+}  // namespace lumbra
+
+#endif  // LUMBRA_BACKENDS_AURORA_DBF_DUMP_H_

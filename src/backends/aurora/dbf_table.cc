@@ -1,0 +1,306 @@
+#include "backends/aurora/dbf_table.h"
+
+#include <algorithm>
+
+#include "backends/aurora/dbf_values.h"
+#include "backends/aurora/file_case.h"
+
+namespace lumbra::dbf {
+namespace {
+
+// Records are read in chunks: small at first, since a table is often opened
+// for a record or two, doubling while the reads go on in one direction.
+constexpr size_t kFirstChunkBytes = 16 << 10;
+constexpr size_t kMaxChunkBytes = 1 << 20;
+
+std::string Upper(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return out;
+}
+
+}  // namespace
+
+Status DbfTable::Open(Env* env, const std::string& path, bool writable,
+                      std::unique_ptr<DbfTable>* out) {
+  out->reset();
+  std::string real;
+  if (!FindPathIgnoringCase(env, path, &real) || !env->FileExists(real)) {
+    return Status::NotFound(path + ": no such table");
+  }
+  std::unique_ptr<RandomRWFile> file;
+  Status s = env->OpenRandomRW(real, writable, &file);
+  if (!s.ok()) return s;
+  std::unique_ptr<DbfTable> t(new DbfTable(env, real, writable, std::move(file)));
+
+  uint64_t size = 0;
+  s = t->file_->Size(&size);
+  if (!s.ok()) return s;
+  std::string head;
+  s = t->file_->Read(0, kTableHeaderSize, &head);
+  if (!s.ok()) return s;
+  uint32_t header_length = AnnouncedHeaderLength(head);
+  if (header_length > kTableHeaderSize && header_length <= size) {
+    s = t->file_->Read(0, header_length, &head);
+    if (!s.ok()) return s;
+  }
+  s = ParseHeader(head, size, &t->header_);
+  if (!s.ok()) return Status::Corruption(real + ": " + s.message());
+
+  const Header& h = t->header_;
+  uint64_t available = (size - h.header_length) / h.record_length;
+  t->record_count_ = h.record_count;
+  if (h.record_count > available) {
+    t->record_count_ = static_cast<uint32_t>(available);
+    t->damaged_ = true;
+    t->notes_.push_back("the header counts " + std::to_string(h.record_count) +
+                        " records but the file holds " + std::to_string(available) +
+                        "; reading those, changing nothing");
+  }
+  for (size_t i = 0; i < h.fields.size(); ++i) {
+    const Field& f = h.fields[i];
+    if (f.hidden) continue;
+    t->field_index_.emplace(Upper(f.name), static_cast<int>(i));  // the first of a name wins
+  }
+  t->FindCompanions();
+  *out = std::move(t);
+  return Status::OK();
+}
+
+void DbfTable::FindCompanions() {
+  // Names spelled in upper or lower case are found at once; the folder is
+  // searched for other spellings only for a file that must be there: the
+  // memo file of a table with memo fields, the index its header announces.
+  const std::vector<std::string> kExtensions = {".fpt", ".dbt", ".cdx", ".mdx"};
+  std::vector<std::string> found = FindSiblings(env_, path_, kExtensions, false);
+  bool memo_missing = header_.HasMemoFields() && found[0].empty() && found[1].empty();
+  bool index_missing = (header_.table_flags & 0x01) != 0 && found[2].empty() && found[3].empty();
+  if (memo_missing || index_missing) found = FindSiblings(env_, path_, kExtensions, true);
+  if (header_.HasMemoFields()) OpenMemoFile(found[0], found[1]);
+  index_path_ = !found[2].empty() ? found[2] : found[3];
+  has_index_ = !index_path_.empty() || (header_.table_flags & 0x01) != 0;
+}
+
+void DbfTable::OpenMemoFile(const std::string& fpt, const std::string& dbt) {
+  MemoKind kind = MemoKind::kFpt;
+  if (fpt.empty()) {
+    uint8_t v = header_.version;
+    kind = v == 0x8B || v == 0xCB ? MemoKind::kDbt4 : MemoKind::kDbt3;
+  }
+  const std::string& found = fpt.empty() ? dbt : fpt;
+  if (found.empty()) {
+    notes_.push_back("its memo file (FPT or DBT) is missing; memos read as empty");
+    return;
+  }
+  Status s = MemoFile::Open(env_, found, kind, writable_, &memo_);
+  if (s.IsIOError() && writable_ && MemoFile::Open(env_, found, kind, false, &memo_).ok()) {
+    notes_.push_back("its memo file can only be read (" + s.ToString() + "); memos not changed");
+    return;
+  }
+  if (!s.ok()) {
+    notes_.push_back("its memo file cannot be read (" + s.ToString() + "); memos read as empty");
+  }
+}
+
+int DbfTable::FieldIndex(std::string_view name) const {
+  auto it = field_index_.find(Upper(name));
+  return it == field_index_.end() ? -1 : it->second;
+}
+
+Status DbfTable::Record(uint32_t recno, std::string_view* bytes) {
+  *bytes = std::string_view();
+  if (recno < 1 || recno > record_count_) {
+    return Status::InvalidArgument(path_ + ": no record " + std::to_string(recno));
+  }
+  const uint32_t len = header_.record_length;
+  if (recno < chunk_first_ || recno >= chunk_first_ + chunk_records_) {
+    bool next_to = chunk_records_ > 0 &&
+                   (recno == chunk_first_ + chunk_records_ || recno + 1 == chunk_first_);
+    chunk_bytes_ = next_to ? std::min(chunk_bytes_ * 2, kMaxChunkBytes) : kFirstChunkBytes;
+    uint32_t per = static_cast<uint32_t>(std::max<size_t>(1, chunk_bytes_ / len));
+    // Backwards scans read the chunk that ends at the record.
+    bool backwards = chunk_records_ > 0 && recno < chunk_first_;
+    uint32_t first = backwards ? (recno > per ? recno - per + 1 : 1) : recno;
+    uint32_t n = std::min(per, record_count_ - first + 1);
+    chunk_records_ = 0;
+    Status s = file_->Read(header_.header_length + static_cast<uint64_t>(first - 1) * len,
+                           static_cast<size_t>(n) * len, &chunk_);
+    if (!s.ok()) return s;
+    chunk_first_ = first;
+    chunk_records_ = static_cast<uint32_t>(chunk_.size() / len);
+    if (recno >= chunk_first_ + chunk_records_) {
+      return Status::Corruption(path_ + ": record " + std::to_string(recno) + " cut short");
+    }
+  }
+  *bytes = std::string_view(chunk_).substr(static_cast<size_t>(recno - chunk_first_) * len, len);
+  return Status::OK();
+}
+
+// The record count the header holds now, and the file's size; Corruption
+// (and no more changes) when the layout is no longer the one read at open.
+Status DbfTable::ReadCount(uint32_t* count, uint64_t* size) {
+  std::string head;
+  Status s = file_->Read(0, kTableHeaderSize, &head);
+  if (!s.ok()) return s;
+  s = file_->Size(size);
+  if (!s.ok()) return s;
+  if (head.size() < kTableHeaderSize ||
+      ReadLE32(head.data() + 8) != (header_.header_length | header_.record_length << 16)) {
+    damaged_ = true;
+    return Status::Corruption(path_ + ": header changed while open; not changed");
+  }
+  *count = ReadLE32(head.data() + kRecordCountOffset);
+  return Status::OK();
+}
+
+Status DbfTable::Refresh() {
+  chunk_records_ = 0;
+  uint32_t count = 0;
+  uint64_t size = 0;
+  Status s = ReadCount(&count, &size);
+  if (!s.ok()) return s;
+  uint64_t available = size > header_.header_length
+                           ? (size - header_.header_length) / header_.record_length
+                           : 0;
+  record_count_ = static_cast<uint32_t>(std::min<uint64_t>(count, available));
+  return Status::OK();
+}
+
+Status DbfTable::ReadMemo(const Field& field, std::string_view raw, std::string* data,
+                          bool* is_text) {
+  data->clear();
+  *is_text = true;
+  uint32_t block = MemoBlockOf(field, raw);
+  if (block == 0) return Status::OK();
+  if (!memo_) return Status::NotFound(path_ + ": no memo file");
+  return memo_->Read(block, data, is_text);
+}
+
+std::string DbfTable::BlankRecord() const {
+  std::string r(header_.record_length, ' ');
+  for (const Field& f : header_.fields) BlankField(f, r.data() + f.offset);
+  return r;
+}
+
+Status DbfTable::StoreMemos(const std::vector<MemoText>& memos, int lock_timeout_ms,
+                            std::string* record) {
+  for (const MemoText& m : memos) {
+    const Field& f = header_.fields[static_cast<size_t>(m.field)];
+    uint32_t block = 0;
+    if (!m.text.empty()) {
+      if (!memo_) return Status::NotFound(path_ + ": no memo file to store " + f.name + " in");
+      Status s = memo_->Append(m.text, lock_timeout_ms, &block);
+      if (!s.ok()) return s;
+    }
+    EncodeMemoBlock(f, block, record->data() + f.offset);
+  }
+  return Status::OK();
+}
+
+Status DbfTable::AppendRecord(std::string record, const std::vector<MemoText>& memos,
+                              int lock_timeout_ms) {
+  if (!writable_) return Status::NotSupported(path_ + ": opened for reading only");
+  if (damaged_) return Status::Corruption(path_ + ": table looks damaged; not changed");
+  const uint32_t len = header_.record_length;
+  if (record.size() != len) return Status::InvalidArgument(path_ + ": record of wrong length");
+  if (memos.size() > 0 && !memo_) return Status::NotFound(path_ + ": no memo file");
+
+  RangeLock lock(file_.get(), kLockBase);
+  if (!lock.Acquire(lock_timeout_ms).ok()) {
+    return Status::Busy(path_ + ": table locked by another program");
+  }
+  // Another program may have added records since the table was opened.
+  uint32_t count = 0;
+  uint64_t size = 0;
+  Status s = ReadCount(&count, &size);
+  if (!s.ok()) return s;
+  uint64_t pos = header_.header_length + static_cast<uint64_t>(count) * len;
+  if (pos > size || count == 0xFFFFFFFFu) {
+    damaged_ = true;
+    return Status::Corruption(path_ + ": the header counts more records than the file holds");
+  }
+
+  written_ = true;
+  s = StoreMemos(memos, lock_timeout_ms, &record);
+  if (!s.ok()) return s;
+  for (const Field& f : header_.fields) {
+    if (f.type != 'I' || (f.flags & kFieldAutoIncrement) != kFieldAutoIncrement) continue;
+    std::string counter;
+    s = file_->Read(f.descriptor_pos + kAutoNextOffset, 5, &counter);
+    if (!s.ok()) return s;
+    if (counter.size() < 5) return Status::Corruption(path_ + ": field descriptor cut short");
+    uint32_t next = ReadLE32(counter.data());
+    uint32_t step = static_cast<uint8_t>(counter[4]);
+    WriteLE32(record.data() + f.offset, next);
+    // The counter goes up before the record is written: a value may be
+    // skipped if the process stops, but never handed out twice.
+    WriteLE32(counter.data(), next + (step == 0 ? 1 : step));
+    s = file_->Write(f.descriptor_pos + kAutoNextOffset, std::string_view(counter.data(), 4));
+    if (!s.ok()) return s;
+  }
+  s = file_->Write(pos, record);
+  if (!s.ok()) return s;
+  LocalTime now = env_->Now();
+  char stamp[7];
+  stamp[0] = static_cast<char>(std::clamp(now.year - 1900, 0, 255));
+  stamp[1] = static_cast<char>(now.month);
+  stamp[2] = static_cast<char>(now.day);
+  WriteLE32(stamp + 3, count + 1);
+  s = file_->Write(kDateOffset, std::string_view(stamp, sizeof stamp));
+  if (!s.ok()) return s;
+  s = file_->Write(pos + len, std::string_view(&kEndMarker, 1));
+  if (!s.ok()) return s;
+  record_count_ = count + 1;
+  chunk_records_ = 0;
+  return Status::OK();
+}
+
+Status DbfTable::UpdateRecord(uint32_t recno, std::string_view buffer,
+                              const std::vector<int>& fields, const std::vector<MemoText>& memos,
+                              int lock_timeout_ms) {
+  if (!writable_) return Status::NotSupported(path_ + ": opened for reading only");
+  if (damaged_) return Status::Corruption(path_ + ": table looks damaged; not changed");
+  const uint32_t len = header_.record_length;
+  if (recno < 1 || recno > record_count_ || buffer.size() != len) {
+    return Status::InvalidArgument(path_ + ": no record " + std::to_string(recno));
+  }
+  if (memos.size() > 0 && !memo_) return Status::NotFound(path_ + ": no memo file");
+
+  RangeLock lock(file_.get(), RecordLockOffset(recno));
+  if (!lock.Acquire(lock_timeout_ms).ok()) {
+    return Status::Busy(path_ + ": record " + std::to_string(recno) +
+                        " locked by another program");
+  }
+  const uint64_t pos = header_.header_length + static_cast<uint64_t>(recno - 1) * len;
+  std::string record;
+  Status s = file_->Read(pos, len, &record);
+  if (!s.ok()) return s;
+  if (record.size() != len) {
+    return Status::Corruption(path_ + ": record " + std::to_string(recno) + " cut short");
+  }
+  for (int i : fields) {
+    const Field& f = header_.fields[static_cast<size_t>(i)];
+    record.replace(f.offset, f.length, buffer.substr(f.offset, f.length));
+  }
+  written_ = true;
+  s = StoreMemos(memos, lock_timeout_ms, &record);
+  if (!s.ok()) return s;
+  s = file_->Write(pos, record);
+  if (!s.ok()) return s;
+  if (recno >= chunk_first_ && recno < chunk_first_ + chunk_records_) {
+    chunk_.replace(static_cast<size_t>(recno - chunk_first_) * len, len, record);
+  }
+  return Status::OK();
+}
+
+Status DbfTable::Sync() {
+  if (!written_) return Status::OK();
+  Status s = memo_ ? memo_->Sync() : Status::OK();
+  Status t = file_->Sync();
+  if (s.ok() && t.ok()) written_ = false;
+  return s.ok() ? t : s;
+}
+
+}  // namespace lumbra::dbf
