@@ -1,9 +1,19 @@
 #include "backends/aurora/aurora.h"
 
+#include "backends/aurora/aurora_export.h"
+#include "backends/aurora/table_engine.h"
+#include "run/run_context.h"
+
 namespace lumbra {
 
-// Not built yet: the export writes nothing and the devices keep their tables.
-void ExportAuroraData(RunContext&) {}
-void PostAuroraTransactions(RunContext&) {}
+void ExportAuroraData(RunContext& ctx) {
+  TableEngine engine(ctx.env, ctx.log);
+  if (!ExportAuroraCustomers(ctx, engine)) return;
+  ExportAuroraStockItems(ctx, engine);
+  ExportAuroraInvoices(ctx, engine);
+  ExportAuroraSuppliers(ctx, engine);
+  ExportAuroraActivities(ctx, engine);
+  ExportAuroraFreightMethods(ctx, engine);
+}
 
 }  // namespace lumbra
