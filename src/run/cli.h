@@ -1,5 +1,5 @@
 // The command line: a pass (no arguments, or --dir DIR), and the
-// administrator's tools that run no pass (decode, encode).
+// administrator's tools that run no pass (decode, encode, dbf).
 #ifndef LUMBRA_RUN_CLI_H_
 #define LUMBRA_RUN_CLI_H_
 
