@@ -3,8 +3,6 @@
 #define LUMBRA_TESTS_QUICKBOOKS_TEST_UTIL_H_
 
 #include <algorithm>
-#include <chrono>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,22 +34,6 @@ inline std::string QuickBooksTestData(std::string_view name) {
                                std::string(name),
                            &bytes);
   return bytes;
-}
-
-// Speed is measured in optimised builds without sanitizers only; the other
-// builds run the same code on a tenth of the data, for its results.
-#if defined(NDEBUG) && !defined(__SANITIZE_ADDRESS__)
-inline constexpr bool kMeasuresSpeed = true;
-#else
-inline constexpr bool kMeasuresSpeed = false;
-#endif
-inline constexpr int kScale = kMeasuresSpeed ? 10 : 1;
-
-// The wall-clock seconds that run takes.
-inline double SecondsOf(const std::function<void()>& run) {
-  auto start = std::chrono::steady_clock::now();
-  run();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 }  // namespace lumbra::test
