@@ -22,23 +22,28 @@ class ClockEnv : public test::FaultEnv {
   LocalTime Now() override { return LocalTime{2026, 12, 5, 14, 30, 15}; }
 };
 
+void PassIn(const test::TempDir& dir, Env* env = nullptr) {
+  ClockEnv healthy;
+  test::TestRun run(dir, env ? env : &healthy);
+  RunPass(run.ctx());
+}
+
 class IntakeTest : public ::testing::Test {
  protected:
   IntakeTest() { dir_.Write("Lumbra.ini", kNoPostingIni); }
-  void Pass(Env* env) {
-    test::TestRun run(dir_, env);
-    RunPass(run.ctx());
-  }
+  void Pass(Env* env = nullptr) { PassIn(dir_, env); }
   std::string Log() { return dir_.Read("Lumbra.log"); }
   test::TempDir dir_;
 };
 
-TEST_F(IntakeTest, TakesInEveryDeviceArchivesAndStagesTheLast) {
+TEST_F(IntakeTest, TakesInEveryDeviceArchivesForNinetyDaysAndStagesTheLast) {
+  for (const char* day : {"20260906", "20260905", "notes", "20261399"}) {
+    dir_.Write(std::string("Archive\\") + day + "\\1-000000-transact.xml", "x");
+  }
   dir_.Write("1\\transact.xml", "20061201abcdJobs\tJobno\t1\r\n");
   dir_.Write("3\\transact.xml", "20061202abcdJobs\tJobno\t3\r\n20061202abcdJobs\tJobno\t4");
   dir_.Write("7\\transact.xml", "20061203abcdCustomers\tName\tZed\r\n");
-  ClockEnv env;
-  Pass(&env);
+  Pass();
   for (const char* d : {"1", "3", "7"}) {
     EXPECT_FALSE(dir_.Exists(std::string(d) + "\\transact.xml")) << d;
     EXPECT_FALSE(dir_.Exists(std::string(d) + "\\transact.xml.intake")) << d;
@@ -50,6 +55,10 @@ TEST_F(IntakeTest, TakesInEveryDeviceArchivesAndStagesTheLast) {
                        "Archive\\20261205\\3-143015-transact.xml"),
             std::string::npos);
   EXPECT_NE(Log().find("device 7: records taken in and not posted"), std::string::npos);
+  for (const char* kept : {"20260906", "notes", "20261399"}) {  // 90 days ago, no days
+    EXPECT_TRUE(dir_.Exists(std::string("Archive\\") + kept)) << kept;
+  }
+  EXPECT_FALSE(dir_.Exists("Archive\\20260905"));
 }
 
 TEST_F(IntakeTest, RoutesMailIntoTheLogAndTheMessageList) {
@@ -64,8 +73,7 @@ TEST_F(IntakeTest, RoutesMailIntoTheLogAndTheMessageList) {
              "1\tm1\tfrom\t4\t5\t6\t7\t8\told\t10\t11\t12\r\n"
              "2\tm1\tfrom\r\n"
              "\tm2\tdropped\r\n");
-  ClockEnv env;
-  Pass(&env);
+  Pass();
   EXPECT_EQ(dir_.Read("tempdb.dat"), "20061201abcdJobs\tJobno\t1\r\n");
   EXPECT_EQ(dir_.Read("2\\mailX.txt"),
             "earlier\r\n20061201abcdMail\tm1\tfrom\tread\r\n"
@@ -77,8 +85,7 @@ TEST_F(IntakeTest, RoutesMailIntoTheLogAndTheMessageList) {
 
 TEST_F(IntakeTest, MailOnlyFileLeavesAnEmptyStagingFileAndNoListIsCreated) {
   dir_.Write("4\\transact.xml", "20061201abcdMail\ta\tb\tc\r\n");
-  ClockEnv env;
-  Pass(&env);
+  Pass();
   EXPECT_TRUE(dir_.Exists("tempdb.dat"));
   EXPECT_EQ(dir_.Read("tempdb.dat"), "");
   EXPECT_FALSE(dir_.Exists("4\\messages.txt"));
@@ -110,22 +117,19 @@ TEST_F(IntakeTest, FailedStagingKeepsTheRecordsForTheNextPass) {
             std::string::npos);
 
   dir_.Write("5\\transact.xml", "20061202abcdJobs\tJobno\tnewer\r\n");  // handed in meanwhile
-  ClockEnv healthy;
-  Pass(&healthy);
+  Pass();
   EXPECT_EQ(dir_.Read("tempdb.dat"), records);
   EXPECT_EQ(dir_.Read("5\\transact.xml"), "20061202abcdJobs\tJobno\tnewer\r\n");
   EXPECT_FALSE(dir_.Exists("Archive\\20261205\\5-143015-2-transact.xml"));  // archived once
 
-  Pass(&healthy);
+  Pass();
   EXPECT_EQ(dir_.Read("tempdb.dat"), "20061202abcdJobs\tJobno\tnewer\r\n");
 }
 
 TEST_F(IntakeTest, EveryEarlierFailureLeavesTheDeviceFileInPlace) {
   const std::string records = "20061201abcdMail\ta\tb\tc\r\n20061201abcdJobs\tJobno\t9\r\n";
   struct Case {
-    const char* op;
-    const char* path_end;
-    const char* left_as;
+    const char *op, *path_end, *left_as;
   };
   const Case cases[] = {
       {"RenameFile", "transact.xml.taken", "6\\transact.xml"},
@@ -139,49 +143,24 @@ TEST_F(IntakeTest, EveryEarlierFailureLeavesTheDeviceFileInPlace) {
     ClockEnv env([&](std::string_view op, const std::string& path) {
       return op == c.op && path.ends_with(c.path_end);
     });
-    test::TestRun run(dir, &env);
-    RunPass(run.ctx());
+    PassIn(dir, &env);
     EXPECT_EQ(dir.Read(c.left_as), records) << c.op;
     EXPECT_FALSE(dir.Exists("tempdb.dat")) << c.op;
-
-    ClockEnv healthy;
-    test::TestRun retry(dir, &healthy);
-    RunPass(retry.ctx());
+    PassIn(dir);
     EXPECT_EQ(dir.Read("tempdb.dat"), "20061201abcdJobs\tJobno\t9\r\n") << c.op;
   }
 }
 
-// A device writes a new file while the pass stages the one it took over.
-class HandInDuringPassEnv : public ClockEnv {
- public:
-  explicit HandInDuringPassEnv(const test::TempDir& dir) : dir_(dir) {}
-  Status CopyFile(const std::string& f, const std::string& t) override {
-    dir_.Write("8\\transact.xml", "written during the pass\r\n");
-    return ClockEnv::CopyFile(f, t);
-  }
-
- private:
-  const test::TempDir& dir_;
-};
-
 TEST_F(IntakeTest, AFileHandedInDuringThePassWaitsForTheNext) {
   dir_.Write("8\\transact.xml", "20061201abcdJobs\tJobno\t1\r\n");
-  HandInDuringPassEnv env(dir_);
+  // The device writes a new file while the pass stages the one it took over.
+  ClockEnv env([&](std::string_view op, const std::string&) {
+    if (op == "CopyFile") dir_.Write("8\\transact.xml", "written during the pass\r\n");
+    return false;
+  });
   Pass(&env);
   EXPECT_EQ(dir_.Read("tempdb.dat"), "20061201abcdJobs\tJobno\t1\r\n");
   EXPECT_EQ(dir_.Read("8\\transact.xml"), "written during the pass\r\n");
-}
-
-TEST_F(IntakeTest, ArchiveKeepsNinetyDays) {
-  for (const char* day : {"20260906", "20260905", "20261205", "notes", "20261399"}) {
-    dir_.Write(std::string("Archive\\") + day + "\\1-000000-transact.xml", "x");
-  }
-  ClockEnv env;
-  Pass(&env);
-  EXPECT_TRUE(dir_.Exists("Archive\\20260906"));  // 90 days ago
-  EXPECT_FALSE(dir_.Exists("Archive\\20260905"));
-  EXPECT_TRUE(dir_.Exists("Archive\\notes"));
-  EXPECT_TRUE(dir_.Exists("Archive\\20261399"));
 }
 
 TEST(DeviceNames, RoundsHalvesToEvenAndSkipsOutOfRange) {

@@ -30,8 +30,7 @@ TEST(TransactionLine, PairsEndAtAnEmptyNameAndAtNineteen) {
 TEST(TransactionLine, DatesRollOverAndShortFieldsAreSafe) {
   EXPECT_EQ(*ParseTransactionLine("20061301xxxxJobs").date, (Date{2007, 1, 1}));
   EXPECT_EQ(*ParseTransactionLine("20060300xxxxJobs").date, (Date{2006, 2, 28}));
-  TransactionRecord shortline = ParseTransactionLine("2006");
-  EXPECT_EQ(shortline.type, "");
+  EXPECT_EQ(ParseTransactionLine("2006").type, "");
   EXPECT_TRUE(ParseTransactionLine("").pairs.empty());
   std::string junk;
   for (int c = 0; c < 256; ++c) junk.push_back(static_cast<char>(c));
