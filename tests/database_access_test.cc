@@ -1,13 +1,15 @@
 // The database access layer against real SQLite files through the SQLite3
-// ODBC driver: where DataPath leads, recordsets, the text forms of values and
-// the row an update reaches.
+// ODBC driver: where DataPath leads, recordsets, the text forms of values,
+// the row an update reaches, and the export of the menu's tables.
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <tuple>
 
 #include "backends/database/connection.h"
 #include "backends/database/data_source.h"
 #include "backends/database/database.h"
+#include "backends/database/menu_export.h"
 #include "backends/database/recordset.h"
 #include "backends/database/value.h"
 #include "run/run_context.h"
@@ -17,113 +19,139 @@
 namespace lumbra::database {
 namespace {
 
+using Rows = std::vector<std::string>;
+using test::Logged;
+
 class DatabaseAccessTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    db_ = dir_.Path("shop.db");
     ASSERT_TRUE(test::MakeSqliteFile(
-                    db_, {"CREATE TABLE Items (Code TEXT PRIMARY KEY, Price MONEY, Qty INTEGER, "
-                          "Weight REAL, Added DATE, Seen TIMESTAMP, Note TEXT)",
-                          "INSERT INTO Items VALUES ('A1', 3.5, 7, 0.1, '2006-03-05', "
-                          "'2006-03-05 09:05:00', 'x')",
-                          "INSERT INTO Items VALUES ('B2', NULL, NULL, NULL, NULL, "
-                          "'2006-03-06 00:00:00', NULL)",
-                          "CREATE TABLE Loose (K TEXT, V TEXT)",
-                          "INSERT INTO Loose VALUES ('k', 'one')",
-                          "INSERT INTO Loose VALUES ('k', 'two')",
-                          "CREATE TABLE Empty (K TEXT, V TEXT)"})
+                    dir_.Path("shop.db"),
+                    {"CREATE TABLE Items (Code TEXT PRIMARY KEY, Price MONEY, Qty INTEGER, Weight REAL, "
+                     "Added DATE, Seen TIMESTAMP, Note TEXT)",
+                     "INSERT INTO Items VALUES ('A1', 3.5, 7, 0.1, '2006-03-05', '2006-03-05 09:05:00', 'x'), "
+                     "('B2', NULL, NULL, 12, NULL, '2006-03-06 00:00:00', NULL)",
+                     "CREATE TABLE Loose (K TEXT, V TEXT)", "INSERT INTO Loose VALUES ('k', 'one'), ('k', 'two')",
+                     "CREATE TABLE Empty (K TEXT, V TEXT)"})
                     .ok());
-    ASSERT_TRUE(Connection::Open(test::SqliteConnectionString(db_), &conn_).ok());
+    ASSERT_TRUE(Connection::Open(test::SqliteConnectionString(dir_.Path("shop.db")), &conn_).ok());
   }
-  std::vector<std::string> Rows(const std::string& sql) {
-    return test::QueryRows(test::SqliteConnectionString(db_), sql);
+  Rows Query(const std::string& sql) {
+    return test::QueryRows(test::SqliteConnectionString(dir_.Path("shop.db")), sql);
+  }
+  // Opens the database as a pass does (unless data_path is empty) and
+  // exports the menu's tables.
+  void Export(const char* data_path = "shop.db") {
+    test::TestRun run(dir_);
+    run.ctx().DataPath = data_path;
+    if (*data_path) OpenDatabaseConnection(run.ctx());
+    ExportDatabaseByMenu(run.ctx());
   }
 
   test::TempDir dir_;
-  std::string db_;
   std::unique_ptr<Connection> conn_;
 };
 
-TEST_F(DatabaseAccessTest, DataPathLeadsToTheDriverByTheFilesHeader) {
+TEST_F(DatabaseAccessTest, DataPathLeadsToTheDriverByTheFilesHeaderAndFailuresAreLogged) {
   Env* env = Env::Default();
   DataSource source;
   // An SQLite file is known by its header, whatever its name.
-  ASSERT_TRUE(test::MakeSqliteFile(dir_.Path("named.mdb"), {"CREATE TABLE T (A TEXT)"}).ok());
-  ASSERT_TRUE(ResolveDataSource(env, "named.mdb", dir_.Path("named.mdb"), &source).ok());
-  EXPECT_EQ(source.kind, DataSourceKind::kSqliteFile);
-  EXPECT_NE(source.connection_string.find("Driver={SQLite3}"), std::string::npos);
-
+  dir_.Write("named.mdb", dir_.Read("shop.db"));
   std::string jet(0x800, '\0');
-  jet.replace(4, 15, "Standard Jet DB");
-  dir_.Write("old.mdb", jet);
-  ASSERT_TRUE(ResolveDataSource(env, "old.mdb", dir_.Path("old.mdb"), &source).ok());
-  EXPECT_EQ(source.kind, DataSourceKind::kAccessFile);
-  EXPECT_NE(source.connection_string.find("Driver={MDBTools}"), std::string::npos);
-
+  dir_.Write("old.mdb", jet.replace(4, 15, "Standard Jet DB"));
+  for (auto [name, kind, driver] : {std::tuple("named.mdb", DataSourceKind::kSqliteFile, "Driver={SQLite3}"),
+                                    std::tuple("old.mdb", DataSourceKind::kAccessFile, "Driver={MDBTools}")}) {
+    ASSERT_TRUE(ResolveDataSource(env, name, dir_.Path(name), &source).ok()) << name;
+    EXPECT_EQ(source.kind, kind) << name;
+    EXPECT_NE(source.connection_string.find(driver), std::string::npos) << name;
+  }
   ASSERT_TRUE(ResolveDataSource(env, "DSN=shop;PWD=secret", "", &source).ok());
   EXPECT_EQ(source.connection_string, "DSN=shop;PWD=secret");
   EXPECT_EQ(source.description.find("secret"), std::string::npos);
-
   dir_.Write("notes.txt", "plain text, no database");
   EXPECT_TRUE(ResolveDataSource(env, "notes.txt", dir_.Path("notes.txt"), &source).IsNotSupported());
   EXPECT_TRUE(ResolveDataSource(env, "gone.mdb", dir_.Path("gone.mdb"), &source).IsNotFound());
-}
 
-TEST_F(DatabaseAccessTest, OpeningTheConnectionLogsWhyItFailed) {
   test::TestRun run(dir_);
   RunContext& ctx = run.ctx();
-  ctx.DataPath = "missing.mdb";
-  OpenDatabaseConnection(ctx);
-  EXPECT_EQ(ctx.DbConnection, nullptr);
-  ctx.DataPath = "Driver={NoSuchDriver};Database=x";
-  OpenDatabaseConnection(ctx);
-  EXPECT_EQ(ctx.DbConnection, nullptr);
-  ctx.DataPath = "shop.db";
-  OpenDatabaseConnection(ctx);
+  for (const char* path : {"missing.mdb", "Driver={NoSuchDriver};Database=x", "shop.db"}) {
+    ctx.DataPath = path;
+    OpenDatabaseConnection(ctx);
+    EXPECT_EQ(ctx.DbConnection != nullptr, ctx.DataPath == "shop.db") << path;
+  }
   ASSERT_NE(ctx.DbConnection, nullptr);
   EXPECT_TRUE(ctx.DbConnection->IsOpen());
-  std::string log = dir_.Read("Lumbra.log");
-  EXPECT_NE(log.find("missing.mdb cannot be read"), std::string::npos) << log;
-  EXPECT_NE(log.find("NoSuchDriver"), std::string::npos) << log;
-  EXPECT_NE(log.find("database opened: SQLite file"), std::string::npos) << log;
+  for (const char* message : {"missing.mdb cannot be read", "NoSuchDriver", "database opened: SQLite file"}) {
+    EXPECT_TRUE(Logged(dir_, message));
+  }
 }
 
-TEST_F(DatabaseAccessTest, RecordsetReadsEveryRowWithNamesTypesAndTextForms) {
+TEST_F(DatabaseAccessTest, RecordsetOpensCatalogueTablesOnlyAndMovesOverTheirRows) {
+  // The values' text forms are checked through the export below.
   Recordset rs;
   ASSERT_TRUE(rs.Open(conn_.get(), "Items", CursorType::kStatic).ok());
   EXPECT_EQ(rs.RecordCount(), 2);
-  ASSERT_EQ(rs.FieldCount(), 7u);
-  EXPECT_EQ(rs.FieldName(1), "Price");
   EXPECT_EQ(rs.FieldIndex("qty"), 2);
   EXPECT_EQ(rs.FieldIndex("Nope"), -1);
-  EXPECT_TRUE(rs.FieldColumn(1).currency());
-  EXPECT_FALSE(rs.FieldColumn(3).currency());
-
-  std::vector<std::string> first, second;
-  for (size_t i = 0; i < rs.FieldCount(); ++i) first.push_back(ExportText(rs.FieldColumn(i), rs.FieldValue(i)));
-  ASSERT_TRUE(rs.MoveNext().ok());
-  for (size_t i = 0; i < rs.FieldCount(); ++i) second.push_back(ExportText(rs.FieldColumn(i), rs.FieldValue(i)));
-  ASSERT_TRUE(rs.MoveNext().ok());
+  for (int i = 0; i < 2; ++i) EXPECT_TRUE(rs.MoveNext().ok());
   EXPECT_TRUE(rs.Eof());
-  EXPECT_EQ(first, (std::vector<std::string>{"A1", "$3.50", "7", "0.1", "2006-03-05",
-                                             "2006-03-05 09:05:00", "x"}));
-  EXPECT_EQ(second, (std::vector<std::string>{"B2", "", "", "", "", "2006-03-06", ""}));
   EXPECT_TRUE(rs.MoveFirst().ok());
   EXPECT_EQ(PlainText(rs.FieldValue(0)), "A1");
+  ASSERT_TRUE(rs.Open(conn_.get(), "Empty", CursorType::kStatic).ok());
+  EXPECT_EQ(rs.RecordCount(), 0);
+  EXPECT_TRUE(rs.Eof());
+  EXPECT_FALSE(rs.MoveFirst().ok());
 
-  Recordset empty;
-  ASSERT_TRUE(empty.Open(conn_.get(), "Empty", CursorType::kStatic).ok());
-  EXPECT_EQ(empty.RecordCount(), 0);
-  EXPECT_TRUE(empty.Eof());
-  EXPECT_FALSE(empty.MoveFirst().ok());
-}
-
-TEST_F(DatabaseAccessTest, OnlyTablesOfTheCatalogueReachTheDatabase) {
-  Recordset rs;
   EXPECT_TRUE(rs.Open(conn_.get(), "items", CursorType::kStatic).IsNotFound());
   EXPECT_TRUE(rs.Open(conn_.get(), "Items; DROP TABLE Items", CursorType::kStatic).IsNotFound());
   EXPECT_TRUE(rs.Open(nullptr, "Items", CursorType::kStatic).IsIOError());
-  EXPECT_EQ(Rows("SELECT COUNT(*) FROM Items"), std::vector<std::string>{"2"});
+  EXPECT_EQ(Query("SELECT COUNT(*) FROM Items"), Rows{"2"});
+}
+
+TEST_F(DatabaseAccessTest, ExportWritesEveryColumnAndRowAndCopiesToExistingDeviceFolders) {
+  for (const char* folder : {"1", "2", "5"}) dir_.MakeDir(folder);
+  dir_.Write("1\\menu.xml", "0\tS\tItems\r\n1\tE\t..Empty\r\n0\tN\tNothing\r\n0\tX\t..\\evil\r\n");
+  dir_.Write("2\\Nothing.dat", "older");
+  Export();
+  EXPECT_EQ(dir_.Read("1\\Items.dat"),
+            test::Coded({"Code\tPrice\tQty\tWeight\tAdded\tSeen\tNote\t",
+                         "A1\t$3.50\t7\t0.1\t2006-03-05\t2006-03-05 09:05:00\tx\t", "B2\t\t\t12\t\t2006-03-06\t\t"}));
+  EXPECT_EQ(dir_.Read("1\\Empty.dat"), test::Coded({"K\tV\t"}));
+  // A failed query leaves a file with an empty header line only.
+  EXPECT_EQ(dir_.Read("1\\Nothing.dat"), test::Coded({""}));
+  for (std::string name : {"Items.dat", "Empty.dat", "Nothing.dat"}) {
+    EXPECT_EQ(dir_.Read("2\\" + name), dir_.Read("1\\" + name)) << name;
+    EXPECT_EQ(dir_.Read("5\\" + name), dir_.Read("1\\" + name)) << name;
+  }
+  EXPECT_FALSE(dir_.Exists("3"));
+  EXPECT_FALSE(dir_.Exists("evil.dat"));
+  EXPECT_TRUE(Logged(dir_, "menu table \"..\\evil\" skipped"));
+  EXPECT_TRUE(Logged(dir_, "table 1\\Nothing.dat written: 0 records (query failed"));
+}
+
+TEST_F(DatabaseAccessTest, ExportWithoutConnectionWritesFailedQueriesAndWithoutMenuNothing) {
+  for (const char* folder : {"1", "5"}) dir_.MakeDir(folder);
+  Export();
+  EXPECT_FALSE(dir_.Exists("1\\Items.dat"));
+  EXPECT_TRUE(Logged(dir_, "menu 1\\menu.xml not read"));
+  dir_.Write("1\\menu.xml", "0\tS\tItems\r\n");
+  Export("");
+  EXPECT_EQ(dir_.Read("1\\Items.dat"), test::Coded({""}));
+  EXPECT_EQ(dir_.Read("5\\Items.dat"), test::Coded({""}));
+}
+
+TEST(DatabaseMenuTest, MenuNamesEachTableOnceUpToAHundred) {
+  std::string menu = "0\tx\tStock\r\n1\ty\t--Stock\r\n2\ty\t\"-\"-Jobs\r\n0\tz\t\r\n1\tz\tab\r\nA\t\tC\r\n";
+  EXPECT_EQ(ReadMenuTables(menu), (Rows{"Stock", "Jobs", "C"}));
+  std::string many;
+  for (int i = 0; i < 105; ++i) many += "0\t\tT" + std::to_string(i) + "\r\n";
+  Rows tables = ReadMenuTables(many);
+  ASSERT_EQ(tables.size(), 100u);
+  EXPECT_EQ(tables.back(), "T99");
+  EXPECT_TRUE(ReadMenuTables("").empty());
+  EXPECT_FALSE(IsSafeTableFileName("..\\x"));
+  EXPECT_FALSE(IsSafeTableFileName("a/b"));
+  EXPECT_TRUE(IsSafeTableFileName("Order Lines"));
 }
 
 TEST_F(DatabaseAccessTest, AddNewAndUpdateBindValuesAndChangeExactlyTheRow) {
@@ -134,32 +162,27 @@ TEST_F(DatabaseAccessTest, AddNewAndUpdateBindValuesAndChangeExactlyTheRow) {
   ASSERT_TRUE(rs.SetField(1, "$2.25").ok());
   EXPECT_FALSE(rs.SetField(2, "many").ok());  // refused: not a number
   ASSERT_TRUE(rs.Update().ok());
-  EXPECT_EQ(Rows("SELECT Code, Price, Qty FROM Items WHERE Price = 2.25"),
-            std::vector<std::string>{"C3'); DROP TABLE Items; --|2.25|NULL"});
+  EXPECT_EQ(Query("SELECT Code, Price, Qty FROM Items WHERE Price = 2.25"),
+            Rows{"C3'); DROP TABLE Items; --|2.25|NULL"});
 
   // Without a primary key the row is named by all its original values, so a
   // second row with the same key value stays as it was.
-  Recordset loose;
-  ASSERT_TRUE(loose.Open(conn_.get(), "Loose", CursorType::kStatic).ok());
-  ASSERT_TRUE(loose.MoveNext().ok());
-  ASSERT_TRUE(loose.SetField(1, "TWO").ok());
-  ASSERT_TRUE(loose.Update().ok());
-  EXPECT_EQ(Rows("SELECT K, V FROM Loose ORDER BY rowid"),
-            (std::vector<std::string>{"k|one", "k|TWO"}));
+  ASSERT_TRUE(rs.Open(conn_.get(), "Loose", CursorType::kStatic).ok());
+  ASSERT_TRUE(rs.MoveNext().ok());
+  ASSERT_TRUE(rs.SetField(1, "TWO").ok());
+  ASSERT_TRUE(rs.Update().ok());
+  EXPECT_EQ(Query("SELECT K, V FROM Loose ORDER BY rowid"), (Rows{"k|one", "k|TWO"}));
 
   // Two rows alike in every value: the change would reach both, so it is
   // refused and undone.
   ASSERT_TRUE(conn_->Run("INSERT INTO Loose VALUES ('k', 'one')").ok());
-  ASSERT_TRUE(loose.Open(conn_.get(), "Loose", CursorType::kStatic).ok());
-  ASSERT_TRUE(loose.SetField(1, "ONE").ok());
-  EXPECT_FALSE(loose.Update().ok());
-  EXPECT_EQ(Rows("SELECT V FROM Loose ORDER BY rowid"),
-            (std::vector<std::string>{"one", "TWO", "one"}));
-}
+  ASSERT_TRUE(rs.Open(conn_.get(), "Loose", CursorType::kStatic).ok());
+  ASSERT_TRUE(rs.SetField(1, "ONE").ok());
+  EXPECT_FALSE(rs.Update().ok());
+  EXPECT_EQ(Query("SELECT V FROM Loose ORDER BY rowid"), (Rows{"one", "TWO", "one"}));
 
-TEST_F(DatabaseAccessTest, ReadOnlyConnectionRefusesEveryWriteWithItsReason) {
+  // A read-only connection refuses every write with its reason.
   conn_->SetReadOnly("opened through a driver that can only read");
-  Recordset rs;
   ASSERT_TRUE(rs.Open(conn_.get(), "Items", CursorType::kStatic).ok());
   Status s = rs.AddNew();
   EXPECT_TRUE(s.IsNotSupported());
@@ -167,29 +190,24 @@ TEST_F(DatabaseAccessTest, ReadOnlyConnectionRefusesEveryWriteWithItsReason) {
 }
 
 TEST(DatabaseValueTest, TextFormsAndTheValuesDevicesSend) {
-  Column money;
+  Column money, real, date;
   money.type_name = "smallMoney";
-  ClassifyColumn(&money);
-  EXPECT_TRUE(money.currency());
-  Value v;
-  ASSERT_TRUE(ValueForColumn(money, "-$3.5", &v).ok());
-  EXPECT_EQ(ExportText(money, v), "-$3.50");
-  EXPECT_EQ(ExportText(money, Value()), "");
-
-  Column real;
-  real.sql_type = 8;  // SQL_DOUBLE
-  ClassifyColumn(&real);
-  ASSERT_TRUE(ValueForColumn(real, "1e3", &v).ok());
-  EXPECT_EQ(PlainText(v), "1000");
-  EXPECT_FALSE(ValueForColumn(real, "12abc", &v).ok());
-
-  Column date;
+  real.sql_type = 8;   // SQL_DOUBLE
   date.sql_type = 91;  // SQL_TYPE_DATE
-  ClassifyColumn(&date);
-  ASSERT_TRUE(ValueForColumn(date, "05/03/2006", &v).ok());
-  EXPECT_EQ(PlainText(v), "2006-03-05");
-  EXPECT_FALSE(ValueForColumn(date, "2006-02-30", &v).ok());
-
+  for (Column* c : {&money, &real, &date}) ClassifyColumn(c);
+  EXPECT_TRUE(money.currency());
+  EXPECT_EQ(ExportText(money, Value()), "");
+  struct {
+    const Column& column;
+    const char* sent;
+    const char* stored;
+  } cases[] = {{money, "-$3.5", "-$3.50"},           {real, "1e3", "1000"},          {real, "12abc", "refused"},
+               {date, "05/03/2006", "2006-03-05"}, {date, "2006-02-30", "refused"}};
+  for (const auto& c : cases) {
+    Value v;
+    bool ok = ValueForColumn(c.column, c.sent, &v).ok();
+    EXPECT_EQ(!ok ? "refused" : &c.column == &money ? ExportText(money, v) : PlainText(v), c.stored) << c.sent;
+  }
   EXPECT_EQ(Utf16ToCp1252(Cp1252ToUtf16("Caf\xE9 \x80 \x81")), "Caf\xE9 \x80 \x81");
   EXPECT_EQ(Utf8ToCp1252("Caf\xC3\xA9 \xE2\x82\xAC \xE4"), "Caf\xE9 \x80 \xE4");
 }

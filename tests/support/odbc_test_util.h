@@ -4,12 +4,20 @@
 #ifndef LUMBRA_TESTS_SUPPORT_ODBC_TEST_UTIL_H_
 #define LUMBRA_TESTS_SUPPORT_ODBC_TEST_UTIL_H_
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
 #include "run/status.h"
 
 namespace lumbra::test {
+
+class TempDir;
+
+// Whether the run log "Lumbra.log" in the folder holds the message; the
+// failure shows the log.
+testing::AssertionResult Logged(const TempDir& dir, const std::string& message);
 
 // The connection string of an SQLite file through the SQLite3 driver; the
 // file is created when missing.
@@ -26,12 +34,15 @@ Status MakeSqliteFile(const std::string& path, const std::vector<std::string>& s
 // shown as "NULL". An error gives one row "ERROR: ...".
 std::vector<std::string> QueryRows(const std::string& connection_string, const std::string& sql);
 
+// One line of a device's transaction file: a record for the table with its
+// column/value pairs, tab separated ("Account\tC1\tName\tAnn").
+std::string TransactionLine(const std::string& table, const std::string& pairs);
+
 // The test program registers the driver name MYOB_ODBC, served by the
 // SQLite3 driver, before main runs: ODBCSYSINI then names a folder whose
 // odbcinst.ini holds the system's drivers and that one. It has to happen
 // before the first ODBC call, since the driver manager looks up where its
 // driver list lies only once per process.
-inline constexpr char kMyobTestDriver[] = "MYOB_ODBC";
 
 // A private PostgreSQL server (tools/pg-test-server.sh). When LUMBRA_PG_ENV
 // names the connection file of a server that ctest started, that server is
@@ -40,20 +51,21 @@ class PostgresServer {
  public:
   PostgresServer();
   ~PostgresServer();
-  PostgresServer(const PostgresServer&) = delete;
-  PostgresServer& operator=(const PostgresServer&) = delete;
 
-  bool running() const { return !connection_string_.empty(); }
+  bool running() const { return !settings_.empty(); }
   // Why there is no server: the server programs are not installed, or the
   // start failed (then the reason holds the script's output).
   const std::string& why_not() const { return why_not_; }
   bool programs_missing() const { return programs_missing_; }
-  // "Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=...;Database=..."
-  const std::string& connection_string() const { return connection_string_; }
+  // "Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=...;Database=..."; the
+  // server's own database unless another is named.
+  std::string ConnectionString(std::string database = "") const;
 
  private:
+  std::string Setting(const std::string& name) const;
+
   std::string own_dir_;
-  std::string connection_string_;
+  std::string settings_;  // the script's NAME=VALUE lines
   std::string why_not_;
   bool programs_missing_ = false;
 };
