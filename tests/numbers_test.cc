@@ -26,17 +26,15 @@ TEST(ValueOf, ReadsTheLeadingNumberOnly) {
 }
 
 TEST(ValueOf, ExtremesClampOrFlushAndLongDigitRunsRoundExactly) {
-  EXPECT_EQ(ValueOf("1e400"), kMaxDouble);
-  EXPECT_EQ(ValueOf("-2e308"), -kMaxDouble);
-  EXPECT_EQ(ValueOf("1e99999999999999999999999"), kMaxDouble);
-  EXPECT_EQ(ValueOf(std::string(400, '9')), kMaxDouble);
-  EXPECT_EQ(ValueOf("1e-99999999999999999999999"), 0);
-  EXPECT_EQ(ValueOf("4.9406564584124654e-324"), std::numeric_limits<double>::denorm_min());
-  EXPECT_EQ(ValueOf("1" + std::string(5000, '0') + "e-5000"), 1);
-  EXPECT_EQ(ValueOf("0." + std::string(5000, '0') + "25e5001"), 2.5);
-  // 2^53 + 1 is a tie between two doubles; a non-zero digit far beyond breaks it.
-  EXPECT_EQ(ValueOf("9007199254740993"), 9007199254740992.0);
-  EXPECT_EQ(ValueOf("9007199254740993." + std::string(3000, '0') + "1"), 9007199254740994.0);
+  const std::string zeros(5000, '0');
+  const std::pair<std::string, double> cases[] = {
+      {"1e400", kMaxDouble}, {"-2e308", -kMaxDouble}, {"1e99999999999999999999999", kMaxDouble},
+      {std::string(400, '9'), kMaxDouble}, {"1e-99999999999999999999999", 0},
+      {"4.9406564584124654e-324", std::numeric_limits<double>::denorm_min()},
+      {"1" + zeros + "e-5000", 1}, {"0." + zeros + "25e5001", 2.5},
+      // 2^53 + 1 is a tie between two doubles; a non-zero digit far beyond breaks it.
+      {"9007199254740993", 9007199254740992.0}, {"9007199254740993." + zeros + "1", 9007199254740994.0}};
+  for (const auto& [text, value] : cases) EXPECT_EQ(ValueOf(text), value) << text.substr(0, 40);
 }
 
 TEST(ValueOf, AnyByteIsHarmless) {
@@ -77,13 +75,11 @@ TEST(SingleText, ShortDecimalsComeBackAsWritten) {
 }
 
 TEST(DoubleText, FifteenDigitsAtMost) {
-  EXPECT_EQ(DoubleText(0.1 + 0.2), "0.3");
-  EXPECT_EQ(DoubleText(-2.0 / 3), "-0.666666666666667");
-  EXPECT_EQ(DoubleText(16777217), "16777217");
-  EXPECT_EQ(DoubleText(123456789012345678.0), "123456789012346000");
-  EXPECT_EQ(DoubleText(1.5e-5), "0.000015");
-  EXPECT_EQ(DoubleText(std::numeric_limits<double>::denorm_min()), "0." + std::string(323, '0') + "5");
-  EXPECT_EQ(DoubleText(kInf), "0");
+  const std::pair<double, std::string> cases[] = {
+      {0.1 + 0.2, "0.3"}, {-2.0 / 3, "-0.666666666666667"}, {16777217, "16777217"},
+      {123456789012345678.0, "123456789012346000"}, {1.5e-5, "0.000015"}, {kInf, "0"},
+      {std::numeric_limits<double>::denorm_min(), "0." + std::string(323, '0') + "5"}};
+  for (const auto& [v, text] : cases) EXPECT_EQ(DoubleText(v), text) << v;
 }
 
 TEST(MoneyText, HalfCentsRoundAwayFromZeroOnTheExactValue) {

@@ -26,55 +26,37 @@ TEST(ParseSettings, TakesExactKeysAndTheLastOfEach) {
   EXPECT_EQ(Parse("appname=\r\n").name, "");
 }
 
-TEST(NormaliseDataPath, FolderRule) {
-  const std::string_view other = kMyobPremierBackend;
-  EXPECT_EQ(NormaliseDataPath(other, "C:\\Books\\Shop.dat"), "C:\\Books");
-  EXPECT_EQ(NormaliseDataPath(other, "D:\\Data\\"), "D:\\Data");
-  EXPECT_EQ(NormaliseDataPath(other, "D:\\Data"), "D:");
-  EXPECT_EQ(NormaliseDataPath(other, "x"), "C:\\Premier9");
-  EXPECT_EQ(NormaliseDataPath(other, ""), "C:\\Premier9");
-  EXPECT_EQ(NormaliseDataPath("", "/srv/books/Shop.dat"), "/srv/books");
-  EXPECT_EQ(NormaliseDataPath("Unknown", "/srv/books/"), "/srv/books");
-}
-
-TEST(NormaliseDataPath, AuroraRule) {
-  const std::string_view aurora = kAuroraBackend;
-  EXPECT_EQ(NormaliseDataPath(aurora, "C:\\Books\\DMASTER.DBF"), "C:\\Books");
-  EXPECT_EQ(NormaliseDataPath(aurora, "C:\\Books\\SHOP.dbf"), "C:\\Books");
-  EXPECT_EQ(NormaliseDataPath(aurora, "C:\\Books\\"), "C:\\Books");
-  EXPECT_EQ(NormaliseDataPath(aurora, "C:\\Books"), "C:\\Books");
-  EXPECT_EQ(NormaliseDataPath(aurora, "dmaster.dbf"), "C:\\Aurora\\Standard");
-  EXPECT_EQ(NormaliseDataPath(aurora, ""), "C:\\Aurora\\Standard");
-  EXPECT_EQ(NormaliseDataPath(aurora, "/srv/aurora/DMASTER.DBF"), "/srv/aurora");
-}
-
-TEST(NormaliseDataPath, MoneyWorksAndUnchangedRules) {
-  EXPECT_EQ(NormaliseDataPath(kMoneyWorksGoldBackend, "C:\\Books\\"),
-            "C:\\Books\\Acme Widgets.mwd3");
-  EXPECT_EQ(NormaliseDataPath(kMoneyWorksGoldBackend, "C:\\Books\\Shop.mwd3"),
-            "C:\\Books\\Shop.mwd3");
-  EXPECT_EQ(NormaliseDataPath(kMoneyWorksGoldBackend, ""), "");
-  EXPECT_EQ(NormaliseDataPath("MoneyWorks Cashbook", "C:\\Books\\Shop.mwd3"), "C:\\Books");
-  for (std::string_view name :
-       {kAccessBackend, kSqlServerBackend, kOdbcBackend, kQuickBooksDatabaseBackend}) {
+// Aurora wants the folder of its database; MoneyWorks Gold a document; the
+// database back-ends take the path as a connection string; the rest a folder.
+TEST(NormaliseDataPath, EachBackEndItsRule) {
+  const std::string_view other = kMyobPremierBackend, aurora = kAuroraBackend, gold = kMoneyWorksGoldBackend;
+  const std::string_view cases[][3] = {
+      {other, "C:\\Books\\Shop.dat", "C:\\Books"},   {other, "D:\\Data\\", "D:\\Data"},
+      {other, "D:\\Data", "D:"},                       {other, "x", "C:\\Premier9"},
+      {other, "", "C:\\Premier9"},                     {"", "/srv/books/Shop.dat", "/srv/books"},
+      {"Unknown", "/srv/books/", "/srv/books"},        {aurora, "C:\\Books\\DMASTER.DBF", "C:\\Books"},
+      {aurora, "C:\\Books\\SHOP.dbf", "C:\\Books"},    {aurora, "C:\\Books\\", "C:\\Books"},
+      {aurora, "C:\\Books", "C:\\Books"},              {aurora, "dmaster.dbf", "C:\\Aurora\\Standard"},
+      {aurora, "", "C:\\Aurora\\Standard"},            {aurora, "/srv/aurora/DMASTER.DBF", "/srv/aurora"},
+      {gold, "C:\\Books\\", "C:\\Books\\Acme Widgets.mwd3"},
+      {gold, "C:\\Books\\Shop.mwd3", "C:\\Books\\Shop.mwd3"},
+      {gold, "", ""},                                  {"MoneyWorks Cashbook", "C:\\Books\\Shop.mwd3", "C:\\Books"}};
+  for (const auto& c : cases) EXPECT_EQ(NormaliseDataPath(c[0], std::string(c[1])), c[2]) << c[0] << " " << c[1];
+  for (std::string_view name : {kAccessBackend, kSqlServerBackend, kOdbcBackend, kQuickBooksDatabaseBackend}) {
     EXPECT_EQ(NormaliseDataPath(name, "DSN=shop;"), "DSN=shop;");
     EXPECT_EQ(NormaliseDataPath(name, ""), "");
   }
 }
 
-TEST(ReadSettings, MissingFileKeepsNameAndFallsBackToTheDefaultFolder) {
+TEST(ReadSettings, ReadsAndNormalisesFromTheWorkingFolderOrFallsBack) {
   test::TempDir dir;
   test::TestRun run(dir);
   run.ctx().DataPath = "stale";
-  ReadSettings(run.ctx());
+  ReadSettings(run.ctx());  // no file: the name stays empty, the folder is the default
   EXPECT_EQ(run.ctx().BackendName, "");
   EXPECT_EQ(run.ctx().DataPath, "C:\\Premier9");
-}
 
-TEST(ReadSettings, ReadsAndNormalisesFromTheWorkingFolder) {
-  test::TempDir dir;
   dir.Write("Lumbra.ini", "appname=MYOB\xAE Aurora (database)\r\npath=/srv/a/DMASTER.DBF\r\n");
-  test::TestRun run(dir);
   ReadSettings(run.ctx());
   EXPECT_EQ(run.ctx().BackendName, kAuroraBackend);
   EXPECT_EQ(run.ctx().DataPath, "/srv/a");

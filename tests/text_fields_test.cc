@@ -7,29 +7,23 @@
 namespace lumbra {
 namespace {
 
-std::vector<std::string> Fields(std::string line, int n) {
-  std::string field;
-  std::vector<std::string> out;
-  for (int i = 0; i < n; ++i) {
-    SplitField(line, field);
-    out.push_back(field);
+// Tabs separate fields, every double quote goes, blanks stay, and fields past
+// the end are empty.
+TEST(FieldCutting, SplitDropsQuotesAndPadsWithEmptyFieldsSkipGathersTabs) {
+  const std::pair<std::string, std::vector<std::string>> cases[] = {
+      {"a\t\tb", {"a", "", "b", ""}},
+      {"\tx", {"", "x"}},
+      {"whole line", {"whole line", "", ""}},
+      {"", {"", ""}},
+      {"\"Smith, J\"\t say \"hi\" ", {"Smith, J", " say hi "}}};
+  for (const auto& [text, fields] : cases) {
+    std::string line = text, field;
+    for (const std::string& expected : fields) {
+      SplitField(line, field);
+      EXPECT_EQ(field, expected) << text;
+    }
   }
-  return out;
-}
-
-TEST(SplitField, CutsTabSeparatedFieldsAndThenEmptyOnes) {
-  EXPECT_EQ(Fields("a\t\tb", 4), (std::vector<std::string>{"a", "", "b", ""}));
-  EXPECT_EQ(Fields("\tx", 2), (std::vector<std::string>{"", "x"}));
-  EXPECT_EQ(Fields("whole line", 3), (std::vector<std::string>{"whole line", "", ""}));
-  EXPECT_EQ(Fields("", 2), (std::vector<std::string>{"", ""}));
-}
-
-TEST(SplitField, DropsEveryDoubleQuoteAndKeepsBlanks) {
-  EXPECT_EQ(Fields("\"Smith, J\"\t say \"hi\" ", 2),
-            (std::vector<std::string>{"Smith, J", " say hi "}));
-}
-
-TEST(SkipFields, LeavesTheNthFieldAndTheRestWithGatheredTabs) {
+  // Skipping leaves the nth field and the rest of the line with gathered tabs.
   std::string line = "a\tb\tc\td", field;
   SkipFields(line, field, 3);
   EXPECT_EQ(field, "c");
@@ -38,14 +32,10 @@ TEST(SkipFields, LeavesTheNthFieldAndTheRestWithGatheredTabs) {
   EXPECT_EQ(field, "c");
 }
 
-TEST(LineCoding, EncodesTabsSpacesAndShiftsTheRest) {
+TEST(LineCoding, EncodesTabsSpacesShiftsTheRestAndDecodesBack) {
   EXPECT_EQ(EncodeLine("abc"), "efg");
   EXPECT_EQ(EncodeLine("a b\tc"), "e$f g");
   EXPECT_EQ(EncodeLine(""), "");
-  EXPECT_EQ(DecodeLine("e$f g"), "a b\tc");
-}
-
-TEST(LineCoding, DecodingUndoesEncodingForEveryCodedByte) {
   std::string all;
   for (int c = 1; c < 252; ++c) {
     if (c != 5 && c != 28) all.push_back(static_cast<char>(c));  // 5 and 28 collide with tab/space
@@ -61,7 +51,7 @@ TEST(LineCoding, BytesWithoutCodedCounterpartNeverCutALine) {
   EXPECT_EQ(DecodeLine(std::string("\x03xyz", 4)), "tuv");
 }
 
-TEST(ShiftLine, CodesTheLineBufferIntoTheFieldBuffer) {
+TEST(RunBuffers, ShiftLineCodesAndCopySideBufferReplacesTheRowsBySortedSideRows) {
   test::TempDir dir;
   test::TestRun run(dir);
   RunContext& ctx = run.ctx();
@@ -72,12 +62,7 @@ TEST(ShiftLine, CodesTheLineBufferIntoTheFieldBuffer) {
   ctx.LineBuffer = "e$f";
   ShiftLine(ctx, false);
   EXPECT_EQ(ctx.FieldBuffer, "a b");
-}
 
-TEST(CopySideBuffer, ReplacesTheRowBufferBySortedSideRows) {
-  test::TempDir dir;
-  test::TestRun run(dir);
-  RunContext& ctx = run.ctx();
   ctx.RowBuffer.Add("old");
   CopySideBuffer(ctx);
   EXPECT_EQ(ctx.RowBuffer.Count(), 0u);

@@ -51,14 +51,8 @@ TestRun::TestRun(const TempDir& dir, Env* env)
     : log_(env, dir.Path("Lumbra.log")),
       ctx_(std::make_unique<RunContext>(env, &log_, dir.path(), dir.path())) {}
 
-bool FaultEnv::Fails(std::string_view op, const std::string& path) {
-  if (!rule_(op, path)) return false;
-  ++failures_;
-  return true;
-}
-
 #define LUMBRA_FAULT(op, path) \
-  if (Fails(op, path)) return Status::IOError(std::string("injected fault: ") + op + " " + path)
+  if (rule_(op, path)) return Status::IOError(std::string("injected fault: ") + op + " " + path)
 
 Status FaultEnv::ReadFile(const std::string& p, std::string* c) {
   LUMBRA_FAULT("ReadFile", p);
@@ -83,10 +77,6 @@ Status FaultEnv::RenameFile(const std::string& f, const std::string& t) {
 Status FaultEnv::DeleteFile(const std::string& p) {
   LUMBRA_FAULT("DeleteFile", p);
   return EnvWrapper::DeleteFile(p);
-}
-Status FaultEnv::CreateDir(const std::string& p) {
-  LUMBRA_FAULT("CreateDir", p);
-  return EnvWrapper::CreateDir(p);
 }
 
 #undef LUMBRA_FAULT

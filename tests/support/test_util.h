@@ -63,14 +63,9 @@ class FaultEnv : public EnvWrapper {
   Status CopyFile(const std::string& f, const std::string& t) override;
   Status RenameFile(const std::string& f, const std::string& t) override;
   Status DeleteFile(const std::string& p) override;
-  Status CreateDir(const std::string& p) override;
-
-  int failures() const { return failures_; }
 
  private:
-  bool Fails(std::string_view op, const std::string& path);
   Rule rule_;
-  int failures_ = 0;
 };
 
 // Device table bytes: each line coded and ended by CR LF.
