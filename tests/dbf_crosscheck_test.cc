@@ -1,11 +1,10 @@
 // The engine and the table dump against two independent DBF readers,
 // dbfread and dbf (python3-dbfread, python3-dbf), through
 // tests/tools/dbf_crosscheck.py: real tables written by other programs,
-// tables written by dbf, and tables written by the engine.
+// tables written by dbf, and both kinds changed and appended to by the engine.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <filesystem>
 
 #include "backends/aurora/dbf_dump.h"
@@ -17,10 +16,9 @@
 namespace lumbra {
 namespace {
 
+using dbftest::ExpectSameReading;
 using dbftest::Quote;
 using dbftest::RunCrossCheck;
-using dbftest::ScratchDir;
-using dbftest::WriteAll;
 
 std::vector<std::string> TablesIn(const std::string& folder) {
   std::vector<std::string> out;
@@ -31,21 +29,6 @@ std::vector<std::string> TablesIn(const std::string& folder) {
   return out;
 }
 
-// The engine reads the table as each reader named ("dbfread", "dbf") does.
-void ExpectSameReading(const std::string& table, std::vector<std::string> readers) {
-  ScratchDir scratch;
-  std::string reading = dbftest::ReadingOf(table), output;
-  ASSERT_FALSE(reading.empty()) << table;
-  WriteAll(scratch / "reading", reading);
-  for (const std::string& r : readers) {
-    EXPECT_EQ(RunCrossCheck("compare " + r + " " + Quote(table) + " " + Quote(scratch / "reading"),
-                            &output),
-              0)
-        << r << " on " << table << ":\n"
-        << output;
-  }
-}
-
 class DbfCrossCheck : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -54,7 +37,7 @@ class DbfCrossCheck : public ::testing::Test {
         << "needs python3 with python3-dbfread and python3-dbf:\n"
         << output;
   }
-  ScratchDir dir_;
+  dbftest::ScratchDir dir_;
 };
 
 TEST_F(DbfCrossCheck, EngineAndDumpReadEverySampleAsDbfreadDoes) {
@@ -65,7 +48,7 @@ TEST_F(DbfCrossCheck, EngineAndDumpReadEverySampleAsDbfreadDoes) {
     for (bool deleted : {false, true}) {
       std::string dump, output;
       ASSERT_TRUE(DumpTable(Env::Default(), table, deleted, &dump).ok()) << table;
-      WriteAll(dir_ / "dump", dump);
+      dbftest::WriteAll(dir_ / "dump", dump);
       EXPECT_EQ(RunCrossCheck("compare-dump " + Quote(table) + " " + Quote(dir_ / "dump") +
                                   (deleted ? " --deleted" : ""),
                               &output),
@@ -82,39 +65,19 @@ TEST_F(DbfCrossCheck, EngineReadsTablesWrittenByDbf) {
   for (const std::string& table : tables) ExpectSameReading(table, {"dbfread", "dbf"});
 }
 
-TEST_F(DbfCrossCheck, TablesWrittenByTheEngineReadTheSameInDbfreadAndDbf) {
-  TableEngine engine(Env::Default(), nullptr);
-  for (const char* name : {"db3_empty", "db3_noend", "fp_empty", "fp_mixed", "vfp_mixed"}) {
-    std::string table = dir_ / (std::string(name) + ".dbf");
-    SCOPED_TRACE(table);
-    ASSERT_NE(engine.Use(table, "t", TableEngine::kReadWrite, 2), 0);
-    if (!engine.Eof()) {  // a stored record changed, its memo too
-      engine.Replace("QTY", TableEngine::kValueOrdinary, "77.125");
-      engine.Replace("NOTES", TableEngine::kValueMemo, "changed\r\nnote");
-      engine.Commit();
-    }
-    const char* kFields[] = {"NAME", "QTY", "BORN", "OK", "NOTES"};
-    for (const std::array<const char*, 5>& row :
-         {std::array<const char*, 5>{"Posted \xE9", "112.5", "20060325", "T", "Deliver\r\nto back"},
-          {"No memo", "-0.5", "", "F", ""},
-          {"Long memo", "99999.99", "19991231", "", nullptr}}) {
-      engine.GoBottom();
-      engine.Skip(1);
-      for (size_t i = 0; i < 4; ++i) engine.Replace(kFields[i], TableEngine::kValueOrdinary, row[i]);
-      engine.Replace("NOTES", TableEngine::kValueMemo, row[4] ? row[4] : std::string(3000, 'm'));
-      engine.Append();
-      ASSERT_TRUE(engine.last_error().ok()) << engine.last_error().ToString();
-    }
-    engine.Close();
-    ExpectSameReading(table, {"dbfread", "dbf"});
-  }
-}
-
-// Real tables of every version the back-end may keep, changed and appended
-// to by the engine, still read alike by both readers.
-TEST_F(DbfCrossCheck, RealTablesChangedByTheEngineReadTheSameInDbfreadAndDbf) {
-  for (const char* name : {"dbfread_people", "infused_dbase_83", "infused_dbase_f5",
-                           "infused_dbase_30"}) {
+// Tables written by dbf and real tables of every version the back-end may
+// keep: the engine changes the first record and appends three (text beyond
+// ASCII, line breaks in memos, a long memo, empty values); both readers
+// still read them alike. dbf does not read dBase IV memo files.
+TEST_F(DbfCrossCheck, TablesChangedByTheEngineReadTheSameInDbfreadAndDbf) {
+  const char* kRows[][5] = {  // C, N, D, L, M
+      {"Engine text", "77.125", "20060305", "T", "changed\r\nnote"},
+      {"Posted \xE9", "112.5", "20060325", "T", "Deliver\r\nto back"},
+      {"No memo", "-0.5", "", "F", ""},
+      {"", "", "", "", nullptr}};
+  for (const char* name : {"db3_empty", "db3_noend", "fp_empty", "fp_mixed", "vfp_mixed",
+                           "dbfread_people", "infused_dbase_83", "infused_dbase_f5",
+                           "infused_dbase_30", "infused_dbase_8b"}) {
     std::string table = dir_ / (std::string(name) + ".dbf");
     for (const char* ext : {".dbf", ".dbt", ".fpt"}) {
       std::string from = dbftest::SourcePath("tests/data/dbf/") + name + ext;
@@ -123,48 +86,29 @@ TEST_F(DbfCrossCheck, RealTablesChangedByTheEngineReadTheSameInDbfreadAndDbf) {
     SCOPED_TRACE(table);
     std::unique_ptr<dbf::DbfTable> t;
     ASSERT_TRUE(dbf::DbfTable::Open(Env::Default(), table, false, &t).ok());
-    std::vector<std::pair<std::string, std::string>> values;  // a value for each field of a type
-    for (const dbf::Field& f : t->header().fields) {
-      const char* v = f.type == 'C' ? "Engine text" : f.type == 'N' ? "7" : f.type == 'D' ? "20060305"
-                    : f.type == 'L' ? "T" : f.type == 'M' ? "Engine\r\nmemo" : nullptr;
-      if (v != nullptr && !f.hidden) values.emplace_back(f.name, v);
-    }
+    std::vector<dbf::Field> fields = t->header().fields;
     t.reset();
     TableEngine engine(Env::Default(), nullptr);
     ASSERT_NE(engine.Use(table, "t", TableEngine::kReadWrite, 2), 0);
-    for (int record = 0; record < 3; ++record) {
-      if (record > 0) {
+    for (int row = engine.Eof() ? 1 : 0; row < 4; ++row) {
+      if (row > 0) {
         engine.GoBottom();
         engine.Skip(1);
       }
-      for (const auto& [field, value] : values) {
-        engine.Replace(field, TableEngine::kValueOrdinary, record == 2 ? "" : value);
+      for (const dbf::Field& f : fields) {
+        size_t k = std::string("CNDLM").find(f.type == 'F' ? 'N' : f.type);
+        if (f.hidden || k == std::string::npos) continue;
+        std::string v = kRows[row][k] ? kRows[row][k] : std::string(3000, 'm');
+        if (k == 1 && f.length < 8 && !v.empty()) v = "7";
+        engine.Replace(f.name, k == 4 ? TableEngine::kValueMemo : TableEngine::kValueOrdinary, v);
       }
-      if (record == 0) engine.Commit();
-      if (record > 0) engine.Append();
-      ASSERT_TRUE(engine.last_error().ok()) << engine.last_error().ToString();
+      row == 0 ? engine.Commit() : engine.Append();
+      ASSERT_TRUE(engine.last_error().ok()) << row << ": " << engine.last_error().ToString();
     }
     engine.Close();
-    ExpectSameReading(table, {"dbfread", "dbf"});
+    ExpectSameReading(table, {"dbfread"});
+    if (std::string(name) != "infused_dbase_8b") ExpectSameReading(table, {"dbf"});
   }
-}
-
-// dBase IV memo files, which dbf does not write: a real one appended to.
-TEST_F(DbfCrossCheck, DbaseFourTableWrittenByTheEngineReadsTheSameInDbfread) {
-  for (const char* ext : {".dbf", ".dbt"}) {
-    std::filesystem::copy_file(dbftest::SourcePath("tests/data/dbf/infused_dbase_8b") + ext,
-                               dir_ / (std::string("iv") + ext));
-  }
-  TableEngine engine(Env::Default(), nullptr);
-  ASSERT_NE(engine.Use(dir_ / "iv.dbf", "t", TableEngine::kReadWrite, 2), 0);
-  engine.Replace("MEMO", TableEngine::kValueMemo, "First memo, rewritten");
-  engine.GoBottom();
-  engine.Skip(1);
-  engine.Replace("FLOAT", TableEngine::kValueOrdinary, "0.25");
-  engine.Replace("MEMO", TableEngine::kValueMemo, "Eleventh memo");
-  engine.Append();
-  engine.Close();
-  ExpectSameReading(dir_ / "iv.dbf", {"dbfread"});
 }
 
 }  // namespace

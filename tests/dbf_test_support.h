@@ -1,15 +1,17 @@
 // Helpers of the DBF engine tests: scratch folders, tables built byte by
-// byte, the engine's reading of a whole table, and the cross-check script
-// tests/tools/dbf_crosscheck.py (Debian's python3 with python3-dbfread and
-// python3-dbf).
+// byte, the engine's reading of a whole table, files that call a hook on
+// each write, and the cross-check script tests/tools/dbf_crosscheck.py
+// (Debian's python3 with python3-dbfread and python3-dbf).
 #ifndef LUMBRA_TESTS_DBF_TEST_SUPPORT_H_
 #define LUMBRA_TESTS_DBF_TEST_SUPPORT_H_
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -29,9 +31,8 @@ class ScratchDir : public test::TempDir {
 };
 
 inline std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
   std::stringstream ss;
-  ss << in.rdbuf();
+  ss << std::ifstream(path, std::ios::binary).rdbuf();
   return ss.str();
 }
 
@@ -158,22 +159,43 @@ inline std::string ReadingOf(const std::string& path) {
   return out;
 }
 
-// A table or memo file that passes every call on; tests override the calls
-// they watch or break.
-class ForwardingFile : public RandomRWFile {
+// An Env whose table and memo files call before_write before each write
+// and count their syncs; tests set the hook to watch or break writes.
+class HookedEnv : public EnvWrapper {
  public:
-  explicit ForwardingFile(std::unique_ptr<RandomRWFile> base) : base_(std::move(base)) {}
-  Status Read(uint64_t o, size_t n, std::string* out) override { return base_->Read(o, n, out); }
-  Status Write(uint64_t o, std::string_view data) override { return base_->Write(o, data); }
-  Status Size(uint64_t* size) override { return base_->Size(size); }
-  Status Sync() override { return base_->Sync(); }
-  Status LockRange(uint64_t o, uint64_t n, bool x, int t) override {
-    return base_->LockRange(o, n, x, t);
+  HookedEnv() : EnvWrapper(Env::Default()) {}
+  Status OpenRandomRW(const std::string& path, bool writable,
+                      std::unique_ptr<RandomRWFile>* file) override {
+    Status s = target()->OpenRandomRW(path, writable, file);
+    if (s.ok()) file->reset(new File(std::move(*file), this));
+    return s;
   }
-  Status UnlockRange(uint64_t o, uint64_t n) override { return base_->UnlockRange(o, n); }
+  std::function<void()> before_write = [] {};
+  int file_syncs = 0;
 
  private:
-  std::unique_ptr<RandomRWFile> base_;
+  class File : public RandomRWFile {
+   public:
+    File(std::unique_ptr<RandomRWFile> base, HookedEnv* env) : base_(std::move(base)), env_(env) {}
+    Status Read(uint64_t o, size_t n, std::string* out) override { return base_->Read(o, n, out); }
+    Status Write(uint64_t o, std::string_view data) override {
+      env_->before_write();
+      return base_->Write(o, data);
+    }
+    Status Size(uint64_t* size) override { return base_->Size(size); }
+    Status Sync() override {
+      ++env_->file_syncs;
+      return base_->Sync();
+    }
+    Status LockRange(uint64_t o, uint64_t n, bool x, int t) override {
+      return base_->LockRange(o, n, x, t);
+    }
+    Status UnlockRange(uint64_t o, uint64_t n) override { return base_->UnlockRange(o, n); }
+
+   private:
+    std::unique_ptr<RandomRWFile> base_;
+    HookedEnv* env_;
+  };
 };
 
 inline std::string Quote(const std::string& s) { return "'" + s + "'"; }
@@ -186,6 +208,21 @@ inline int RunCrossCheck(const std::string& args, std::string* output) {
   return test::RunShell(python + " " + Quote(SourcePath("tests/tools/dbf_crosscheck.py")) + " " +
                             args + " 2>&1",
                         output);
+}
+
+// The engine reads the table as each reader named ("dbfread", "dbf") does.
+inline void ExpectSameReading(const std::string& table, const std::vector<std::string>& readers) {
+  ScratchDir scratch;
+  std::string reading = ReadingOf(table), output;
+  ASSERT_FALSE(reading.empty()) << table;
+  WriteAll(scratch / "reading", reading);
+  for (const std::string& r : readers) {
+    EXPECT_EQ(RunCrossCheck("compare " + r + " " + Quote(table) + " " + Quote(scratch / "reading"),
+                            &output),
+              0)
+        << r << " on " << table << ":\n"
+        << output;
+  }
 }
 
 }  // namespace lumbra::dbftest

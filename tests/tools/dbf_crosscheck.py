@@ -2,16 +2,13 @@
 """Checks the table engine against two independent DBF readers, dbfread
 (python3-dbfread) and dbf (python3-dbf), and makes tables with dbf.
 
-  compare dbfread|dbf TABLE READING   the engine's reading equals the reader's
+  compare dbfread|dbf TABLE READING   the engine's reading (see ReadingOf in
+                                      tests/dbf_test_support.h) equals the reader's
   compare-dump TABLE DUMP [--deleted] the dump equals dbfread's values shown
                                       by the dump's rules
   count TABLE                         reads everything with both readers;
                                       prints dbfread's number of live records
   make-tables DIR                     writes the tables of make_tables()
-
-READING, written by the tests: a line of field names, then per record "*"
-(deleted) or "-" and each field's text as GetString (GetMemo for memos)
-gives it; tab-separated; bytes below 0x20, from 0x7F and "%" as %XX.
 """
 import collections
 import datetime
