@@ -226,8 +226,8 @@ def make_tables(folder):
     a table whose last record has no end marker after it."""
     import dbf
 
-    def make(name, kind, spec, rows):
-        t = dbf.Table(os.path.join(folder, name), spec, dbf_type=kind, codepage='cp1252')
+    def make(name, kind, field_list, rows):
+        t = dbf.Table(os.path.join(folder, name), field_list, dbf_type=kind, codepage='cp1252')
         t.open(dbf.READ_WRITE)
         for r in rows:
             t.append(r)
