@@ -10,6 +10,10 @@
 namespace lumbra::test {
 namespace {
 
+const char kLinesHeader[] =
+    "Invnum\tCustomer\tDeliver to\tItem\tDescription\tQty\tRate\tOrdnum\tInvdate\tDiscount\t"
+    "Extend\tNote";
+
 class AuroraExportTest : public ::testing::Test {
  protected:
   void FillInstallation() {
@@ -21,19 +25,13 @@ class AuroraExportTest : public ::testing::Test {
                    {"O30", "10"}, {"O90", "0"}, {"NOTES", "Ring before\r\ndelivery "}}),
               Rec({{"NAME", "Gone Ltd"}}, /*deleted=*/true),
               Rec({{"NAME", "apple orchard"}, {"ACCOUNT", "A1"}})});
-    a_.Table("STKBALS.DBF", {Rec({{"CODE", "W1"}, {"INSTOCK", "10"}, {"ALLOC", "2.5"}}),
-                             Rec({{"CODE", "W2"}, {"INSTOCK", "10"}, {"ALLOC", "10"}}),
-                             Rec({{"CODE", "W1"}, {"INSTOCK", "5"}, {"ALLOC", "0"}}),
-                             Rec({{"CODE", "W3"}, {"INSTOCK", "0"}, {"ALLOC", "0"}}),
-                             Rec({{"CODE", "W3"}, {"INSTOCK", "4"}, {"ALLOC", "1"}})});
-    a_.Table("STOCK.DBF",
-             {Rec({{"CODE", "W1"}, {"DESC", "Widget"}, {"SELL1", "12.5"}, {"LATEST", "4"},
-                   {"IMAGE", "17"}}),
-              Rec({{"CODE", "W2"}, {"DESC", "Gadget"}, {"SELL1", "3"}, {"IMAGE", "0"}}),
-              Rec({{"CODE", "W3"}, {"DESC", "Sprocket"}, {"SELL1", "1.25"}, {"LATEST", "0.5"},
-                   {"IMAGE", "abc"}}),
-              Rec({{"CODE", "W4"}, {"DESC", "Bolt"}, {"IMAGE", "5/../x"}}),
-              Rec({{"CODE", "W5"}, {"DESC", "Nut"}, {"IMAGE", "9"}})});
+    a_.Table("STKBALS.DBF", {"CODE", "INSTOCK", "ALLOC"},
+             {{"W1", "10", "2.5"}, {"W2", "10", "10"}, {"W1", "5", "0"}, {"W3", "0", "0"},
+              {"W3", "4", "1"}});
+    a_.Table("STOCK.DBF", {"CODE", "DESC", "SELL1", "LATEST", "IMAGE"},
+             {{"W1", "Widget", "12.5", "4", "17"}, {"W2", "Gadget", "3", "", "0"},
+              {"W3", "Sprocket", "1.25", "0.5", "abc"}, {"W4", "Bolt", "", "", "5/../x"},
+              {"W5", "Nut", "", "", "9"}});
     a_.Table("INVIDX.DBF",
              {Rec({{"NAME", "Brown & Co"}, {"LINK", "1"}, {"POSTED", "1"}, {"INVNUM", "100"},
                    {"ORDNUM", "P1"}, {"DATE", "20060301"}}),
@@ -53,12 +51,9 @@ class AuroraExportTest : public ::testing::Test {
               Rec({{"LINK", "9"}, {"DESC", "Orphan"}}), widget_line});
     a_.Table("CMASTER.DBF", {Rec({{"NAME", "Parts Ltd"}, {"AKEY", "P9"}, {"ADDR1", "7 Mill Lane"},
                                   {"CONTACT", "Sam"}, {"CURRENT", "55"}})});
-    a_.Table("TABLES.DBF", {Rec({{"GRP", "S"}, {"CODE", "INST"}, {"DESC", "Installation"}}),
-                            Rec({{"GRP", "s"}, {"CODE", "X"}, {"DESC", "small s"}}),
-                            Rec({{"GRP", " S"}, {"CODE", "REP"}, {"DESC", "Repair"}}),
-                            Rec({{"GRP", "M"}, {"DESC", "Courier"}}),
-                            Rec({{"GRP", "m"}, {"DESC", "Post"}}),
-                            Rec({{"GRP", "M"}, {"DESC", "Pick up"}})});
+    a_.Table("TABLES.DBF", {"GRP", "CODE", "DESC"},
+             {{"S", "INST", "Installation"}, {"s", "X", "small s"}, {" S", "REP", "Repair"},
+              {"M", "", "Courier"}, {"m", "", "Post"}, {"M", "", "Pick up"}});
     a_.dir().Write("data\\IMAGES\\I17.JPG", "picture 17");
     a_.dir().MakeDir("Images");
   }
@@ -91,8 +86,7 @@ TEST_F(AuroraExportTest, WritesEveryTableAsTheDevicesReadIt) {
   std::string widget = "101\tBrown & Co\tDock 4  \tW1\tWidget\t3\t$4.50\tP2\t05 Mar 06\t\t$13.50\t"
                        "Leave at back door";
   EXPECT_EQ(Table("InvoiceLines"),
-            Coded({"Invnum\tCustomer\tDeliver to\tItem\tDescription\tQty\tRate\tOrdnum\tInvdate\t"
-                   "Discount\tExtend\tNote",
+            Coded({kLinesHeader,
                    widget, widget,
                    "102\tapple orchard\t1 Main Rd Town North\tW2\tGadget\t2.5\t$3.00\t\t"
                    "31 Dec 06\t12.5%\t$0.00\t"}));
@@ -133,8 +127,7 @@ TEST_F(AuroraExportTest, LaterTablesThatCannotBeOpenedAreEmpty) {
             Coded({"Code\tDesc\tSell1\tLatest\tImage\tInstock", "W1\t\t$0.00\t$0.00\t3\t"}));
   EXPECT_EQ(Table("InvoiceHeader"), Coded({"Invnum\tCustomer"}));
   EXPECT_EQ(Table("InvoiceLines"),
-            Coded({"Invnum\tCustomer\tDeliver to\tItem\tDescription\tQty\tRate\tOrdnum\tInvdate\t"
-                   "Discount\tExtend\tNote"}));
+            Coded({kLinesHeader}));
   EXPECT_EQ(Table("Freight"), Coded({"Freighttype"}));
   std::string log = a_.Log();
   EXPECT_NE(log.find("TABLES.DBF cannot be opened"), std::string::npos) << log;

@@ -1,6 +1,5 @@
 #include "support/aurora_installation.h"
 
-#include <algorithm>
 #include <stdexcept>
 
 #include "backends/aurora/aurora_layouts.h"
@@ -8,10 +7,6 @@
 #include "run/text_fields.h"
 
 namespace lumbra::test {
-
-DbfRecord Rec(std::vector<std::pair<std::string, std::string>> values, bool deleted) {
-  return DbfRecord{std::move(values), deleted};
-}
 
 AuroraInstallation::AuroraInstallation(Env* env) : run_(dir_, env) {
   dir_.MakeDir("1");
@@ -22,36 +17,48 @@ AuroraInstallation::AuroraInstallation(Env* env) : run_(dir_, env) {
 void AuroraInstallation::Table(std::string_view file, const std::vector<DbfRecord>& records) {
   Status s = WriteAuroraTable(Env::Default(), dir_.Path("data"), file, records);
   if (!s.ok()) throw std::runtime_error(s.ToString());
-  written_.emplace_back(file);
+}
+
+void AuroraInstallation::Table(std::string_view file, const std::vector<std::string>& fields,
+                               const std::vector<std::vector<std::string>>& rows) {
+  std::vector<DbfRecord> records(rows.size());
+  for (size_t r = 0; r < rows.size(); ++r) {
+    for (size_t f = 0; f < fields.size(); ++f) {
+      records[r].values.emplace_back(fields[f], rows[r][f]);
+    }
+  }
+  Table(file, records);
 }
 
 void AuroraInstallation::CompleteWith(int link, int invnum) {
   for (std::string_view file : kAuroraTableFiles) {
-    if (std::find(written_.begin(), written_.end(), file) != written_.end()) continue;
-    if (file == "Flags.dbf") {
-      Table(file, {Rec({{"LINK", std::to_string(link)}, {"NEXTINV", std::to_string(invnum)}})});
-    } else {
-      Table(file, {});
-    }
+    if (dir_.Exists("data\\" + std::string(file))) continue;
+    bool flags = file == "Flags.dbf";
+    Table(file, flags ? std::vector<DbfRecord>{Rec({{"LINK", std::to_string(link)},
+                                                    {"NEXTINV", std::to_string(invnum)}})}
+                      : std::vector<DbfRecord>{});
   }
 }
 
-std::vector<RecordValues> AuroraInstallation::Records(std::string_view file,
-                                                      const std::vector<std::string>& only) const {
+std::vector<RecordValues> AuroraInstallation::Records(std::string_view file) const {
   std::vector<RecordValues> out;
   TableEngine engine(Env::Default(), nullptr);
-  if (engine.Use(DataFile(file), "t", TableEngine::kReadOnly, TableEngine::kDriverDbf) == 0) {
-    return out;
-  }
+  engine.Use(dir_.Path("data\\" + std::string(file)), "t", TableEngine::kReadOnly,
+             TableEngine::kDriverDbf);
   engine.SetDeleted(true);
   for (engine.GoTop(); !engine.Eof(); engine.Skip(1)) {
-    RecordValues values;
+    RecordValues& values = out.emplace_back();
     for (const DbfColumn& c : AuroraLayout(file)) {
-      if (!only.empty() && std::find(only.begin(), only.end(), c.name) == only.end()) continue;
       values[c.name] = c.type == 'M' ? engine.GetMemo(c.name, 0) : Trim(engine.GetString(c.name));
     }
-    out.push_back(std::move(values));
   }
+  return out;
+}
+
+std::vector<std::string> AuroraInstallation::Column(std::string_view file,
+                                                    const std::string& field) const {
+  std::vector<std::string> out;
+  for (RecordValues& r : Records(file)) out.push_back(r[field]);
   return out;
 }
 

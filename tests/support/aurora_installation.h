@@ -17,7 +17,10 @@
 namespace lumbra::test {
 
 // One record: field name and value pairs.
-DbfRecord Rec(std::vector<std::pair<std::string, std::string>> values, bool deleted = false);
+inline DbfRecord Rec(std::vector<std::pair<std::string, std::string>> values,
+                     bool deleted = false) {
+  return DbfRecord{std::move(values), deleted};
+}
 
 // A live record as the engine reads it: every field, trimmed, memos whole.
 using RecordValues = std::map<std::string, std::string>;
@@ -31,21 +34,21 @@ class AuroraInstallation {
 
   // Writes the table file (one of kAuroraTableFiles) into the data folder.
   void Table(std::string_view file, const std::vector<DbfRecord>& records);
-  // Every table that was not written yet, empty, and Flags.dbf with its
+  // The same from rows of values for the fields named, in that order.
+  void Table(std::string_view file, const std::vector<std::string>& fields,
+             const std::vector<std::vector<std::string>>& rows);
+  // Every table not in the data folder yet, empty, and Flags.dbf with its
   // counters at link and invoice number.
   void CompleteWith(int link, int invnum);
-  // The live records of a table file in the data folder, top to bottom;
-  // only the fields named when some are.
-  std::vector<RecordValues> Records(std::string_view file,
-                                    const std::vector<std::string>& only = {}) const;
-  // The run log so far.
+  // The live records of a table file in the data folder, top to bottom, and
+  // one field of each.
+  std::vector<RecordValues> Records(std::string_view file) const;
+  std::vector<std::string> Column(std::string_view file, const std::string& field) const;
   std::string Log() const { return dir_.Read("Lumbra.log"); }
-  std::string DataFile(std::string_view name) const { return dir_.Path("data\\" + std::string(name)); }
 
  private:
   TempDir dir_;
   TestRun run_;
-  std::vector<std::string> written_;
 };
 
 }  // namespace lumbra::test

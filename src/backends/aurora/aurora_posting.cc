@@ -16,7 +16,6 @@
 // when the device's records are done.
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -136,46 +135,31 @@ class TableSize {
   uint64_t size_ = 0;
 };
 
-// A table opened on first use and kept open for one device's records, in
-// engines of its own so it stays current while other tables are used.
-//
-// The engine moves record by record, so reaching a record far from the
-// current one means walking past every record in between. Records are
-// therefore reached through slices: one more engine per run of
-// kSliceRecords records, each parked where it last was. A record is only
-// ever read and changed through its slice (or, for records added after the
-// slice was opened, through the main engine), so no engine works from a
-// stale copy of a record another one changed. The slices log nothing
-// themselves: the main engine serves the first record asked for, so its
-// notes on the table (a stale index, a code page) reach the log once, and
-// what goes wrong in a slice is logged by Write, once per kind.
+// A table opened on first use and kept open, in an engine of its own, for
+// one device's records. Records are reached by number, read afresh from the
+// file each time, so a change another program made to a record since it
+// was indexed is seen before ours is made. Changes are written at once and
+// forced to the disk by Sync, when the device's records are done.
 class KeptTable {
  public:
-  static constexpr long kSliceRecords = 16384;
-
   KeptTable(RunContext& ctx, std::string_view literal, const char* alias, int mode)
       : ctx_(ctx), path_(AuroraTablePath(ctx, literal)), alias_(alias), mode_(mode) {}
 
-  // The main engine: scans and appends. Null when the table cannot be
-  // opened (the engine logs why, once per device).
+  // The engine, for scans and appends. Null when the table cannot be opened
+  // (the engine logs why, once per device).
   TableEngine* Get() {
     if (!tried_) {
       tried_ = true;
-      main_ = Open();
+      engine_ = Open();
     }
-    return main_.get();
+    return engine_.get();
   }
 
-  // The engine whose current record is recno; null when the record is not
+  // The engine with record recno current; null when the record is not
   // there (deleted, or beyond the end).
   TableEngine* At(long recno) {
-    TableEngine* main = Get();
-    if (main == nullptr || recno < 1) return nullptr;
-    TableEngine* e = main;
-    if (served_first_) e = SliceFor(recno);
-    served_first_ = true;
-    if (!MoveTo(*e, recno)) return nullptr;
-    e->ClearError();
+    TableEngine* e = Get();
+    if (e == nullptr || !e->Goto(recno) || e->Deleted()) return nullptr;
     return e;
   }
 
@@ -183,74 +167,31 @@ class KeptTable {
   // since Remember: the table is then closed, to be opened afresh on its
   // next use, and the caller drops what it indexed.
   bool ChangedByOthers() {
-    if (!main_ || !size_.ChangedByOthers(ctx_)) return false;
-    main_.reset();
-    slices_.clear();
+    if (!engine_ || !size_.ChangedByOthers(ctx_)) return false;
+    engine_.reset();
     tried_ = false;
-    served_first_ = false;
     return true;
   }
   void Remember() {
-    if (main_) size_.Remember(ctx_);
+    if (engine_) size_.Remember(ctx_);
   }
 
-  // Writes the changes made to the current record of e (an engine At
-  // returned) at once; they are forced to disk when the table is closed.
-  void Write(TableEngine* e) {
-    e->Skip(0);
-    if (e == main_.get() || e->last_error().ok()) return;
-    std::string message = path_ + ": change not made: " + e->last_error().ToString();
-    if (logged_.insert(message).second) ctx_.Log(message);
+  // Writes the changes made to the current record at once (the engine logs
+  // a change it could not make).
+  void Write() { engine_->Commit(); }
+  // Forces every change made since the last Sync to the disk.
+  void Sync() {
+    if (engine_) engine_->SyncAll();
   }
 
  private:
-  struct Slice {
-    bool tried = false;
-    std::unique_ptr<TableEngine> engine;
-  };
-
-  TableEngine* SliceFor(long recno) {
-    TableEngine* main = main_.get();
-    size_t k = static_cast<size_t>((recno - 1) / kSliceRecords);
-    if (k >= slices_.size()) slices_.resize(k + 1);
-    Slice& slice = slices_[k];
-    if (!slice.tried && main->RecCount() >= recno) {
-      slice.tried = true;
-      slice.engine = Open(/*quiet=*/true);
-    }
-    return slice.engine && slice.engine->RecCount() >= recno ? slice.engine.get() : main;
-  }
-
-  std::unique_ptr<TableEngine> Open(bool quiet = false) {
-    auto e = std::make_unique<TableEngine>(ctx_.env, quiet ? nullptr : ctx_.log);
+  std::unique_ptr<TableEngine> Open() {
+    auto e = std::make_unique<TableEngine>(ctx_.env, ctx_.log);
     if (e->Use(path_, alias_, mode_, TableEngine::kDriverDbf) == 0) return nullptr;
     e->SetDeleted(true);
-    if (!quiet) size_.Remember(ctx_);
+    e->SetDeferredSync(true);
+    size_.Remember(ctx_);
     return e;
-  }
-
-  // Moves from wherever is nearest: the current record, the top or the
-  // bottom.
-  static bool MoveTo(TableEngine& e, long recno) {
-    long count = e.RecCount();
-    if (recno > count) return false;
-    long here = e.Eof() ? count + 1 : e.RecNo();
-    long from_here = here > recno ? here - recno : recno - here;
-    if (recno - 1 < from_here && recno - 1 <= count - recno) {
-      e.GoTop();
-    } else if (count - recno < from_here) {
-      e.GoBottom();
-    }
-    // One long move first (deleted records in between make it land a
-    // little off), then single steps.
-    long off = recno - (e.Eof() ? count + 1 : e.RecNo());
-    if (off != 0) e.Skip(static_cast<int>(off));
-    while (!e.Eof() && e.RecNo() < recno) e.Skip(1);
-    while (e.RecNo() > recno) {
-      e.Skip(-1);
-      if (e.Bof()) break;
-    }
-    return !e.Eof() && e.RecNo() == recno;
   }
 
   RunContext& ctx_;
@@ -259,10 +200,7 @@ class KeptTable {
   int mode_;
   TableSize size_{path_};
   bool tried_ = false;
-  bool served_first_ = false;
-  std::unique_ptr<TableEngine> main_;
-  std::vector<Slice> slices_;
-  std::set<std::string> logged_;
+  std::unique_ptr<TableEngine> engine_;
 };
 
 // What a new invoice takes from the customer master.
@@ -295,6 +233,8 @@ class AuroraPosting {
   // program has added records meanwhile. After it: notes the tables' sizes.
   void Refresh();
   void Remember();
+  // Forces every change made to the kept tables to the disk.
+  void Sync();
 
   int lines_posted() const { return lines_posted_; }
   int lines_skipped() const { return lines_skipped_; }
@@ -371,6 +311,10 @@ void AuroraPosting::Remember() {
   if (stock_indexed_) stock_size_.Remember(ctx_);
 }
 
+void AuroraPosting::Sync() {
+  for (KeptTable* t : {&invoices_, &balances_, &lines_, &customers_rw_}) t->Sync();
+}
+
 void AuroraPosting::Skip(const SaleLine& line, const std::string& why) {
   ++lines_skipped_;
   ctx_.Log("invoice line \"" + line.description + "\" for \"" + line.customer + "\", order \"" +
@@ -442,6 +386,9 @@ TableEngine* AuroraPosting::FindOpenInvoice(TableEngine& inv, const SaleLine& li
 
 // Hands out the next invoice link and number from Flags.dbf, read afresh
 // so numbers the accounting package gave out meanwhile are never reused.
+// The raised counters are forced to the disk (the engine's Commit, syncing
+// at once) before the invoice taking the number is written, so that after
+// a power cut the number is never handed out again.
 bool AuroraPosting::NextCounters(std::string* link, std::string* invnum) {
   TableEngine& flags = counters_;
   if (flags.Use(AuroraTablePath(ctx_, kCounterTable), "Flags", TableEngine::kReadWrite,
@@ -529,7 +476,7 @@ void AuroraPosting::RaiseAllocation(const std::string& code, const std::string& 
   if (bal == nullptr || TrimmedField(*bal, "CODE") != code) return;
   double alloc = Single(Single(ValueOf(TrimmedField(*bal, "ALLOC"))) + ValueOf(qty));
   bal->Replace("ALLOC", kValue, SingleText(alloc));
-  balances_.Write(bal);
+  balances_.Write();
 }
 
 void AuroraPosting::AddLine(TableEngine& lines, const std::string& link, const StockData& item,
@@ -596,7 +543,7 @@ void AuroraPosting::PostInvoiceLine(const TransactionRecord& record, const SaleL
                   DoubleText(extend * 1.125 + Single(ValueOf(TrimmedField(*open, "TOTAL")))));
     open->Replace("GST", kValue,
                   SingleText(Single(extend / 8 + Single(ValueOf(TrimmedField(*open, "GST"))))));
-    invoices_.Write(open);
+    invoices_.Write();
   } else {
     link = CreateInvoice(*inv, record, line, extend);
     if (link.empty()) return Skip(line, "no invoice could be created for it");
@@ -631,7 +578,7 @@ void AuroraPosting::UpdateCustomer(const CustomerChange& change) {
   if (!change.contact1.empty()) dm->Replace("CONTACT", kValue, change.contact1);
   if (!change.contact2.empty()) dm->Replace("CONTACT2", kValue, change.contact2);
   if (!change.phone.empty()) dm->Replace("PHONE", kValue, change.phone);
-  customers_rw_.Write(dm);
+  customers_rw_.Write();
   ++customers_changed_;
 }
 
@@ -659,6 +606,7 @@ void PostAuroraTransactions(RunContext& ctx) {
     }
     posting.Remember();
   }
+  posting.Sync();
   ctx.Log("Aurora posting: " + std::to_string(posting.lines_posted()) + " invoice lines posted, " +
           std::to_string(posting.lines_skipped()) + " not posted, " +
           std::to_string(posting.customers_changed()) + " customers changed");
