@@ -29,11 +29,7 @@ inline Lines DecodedTable(const TempDir& dir, std::string_view name, std::string
 
 // The bytes of a file under tests/data/quickbooks.
 inline std::string QuickBooksTestData(std::string_view name) {
-  std::string bytes;
-  Env::Default()->ReadFile(std::string(LUMBRA_SOURCE_DIR) + "/tests/data/quickbooks/" +
-                               std::string(name),
-                           &bytes);
-  return bytes;
+  return TestData("quickbooks/" + std::string(name));
 }
 
 }  // namespace lumbra::test

@@ -1,5 +1,6 @@
 #include "support/test_util.h"
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -97,6 +98,14 @@ int RunShell(const std::string& command, std::string* out) {
   int status = ::pclose(p);
   if (out) *out = text;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string TestData(std::string_view relative_path) {
+  std::string path = std::string(LUMBRA_SOURCE_DIR) + "/tests/data/" + std::string(relative_path);
+  std::string bytes;
+  Status s = Env::Default()->ReadFile(path, &bytes);
+  EXPECT_TRUE(s.ok()) << path << ": " << s.ToString();
+  return bytes;
 }
 
 }  // namespace lumbra::test

@@ -75,6 +75,10 @@ std::string Coded(const std::vector<std::string>& lines);
 // given, its standard output.
 int RunShell(const std::string& command, std::string* out = nullptr);
 
+// The bytes of a file under tests/data/ ("myob/CUST.TXT"); a missing file
+// fails the test that asks for it.
+std::string TestData(std::string_view relative_path);
+
 // Speed checks skip themselves in sanitizer and debug builds, where times say
 // nothing about the program: `if (!TimingIsMeaningful()) GTEST_SKIP();`
 inline bool TimingIsMeaningful() {
