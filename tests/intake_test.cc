@@ -61,26 +61,20 @@ TEST_F(IntakeTest, TakesInEveryDeviceArchivesForNinetyDaysAndStagesTheLast) {
   EXPECT_FALSE(dir_.Exists("Archive\\20260905"));
 }
 
+// Device 2's file (tests/data/intake/mail/in/2/) mixes mail records, a
+// stray line without field 1 and a job; its message list has a row of twelve
+// fields, a short row and a row without a number. The mail goes to the end of
+// mailX.txt; the last answer to m1 reaches the first row of m1; rows are cut
+// or padded to ten fields and the row without a number is dropped.
 TEST_F(IntakeTest, RoutesMailIntoTheLogAndTheMessageList) {
-  dir_.Write("2\\transact.xml",
-             "20061201abcdMail\tm1\tfrom\tread\r\n"
-             "\tstray line without field 1\r\n"
-             "20061201abcdJobs\tJobno\t1\r\n"
-             "20061201abcdMailbox\tm1\tfrom\tanswered\r\n"
-             "20061201abcdMail\tnone\tnobody\tx\r\n");
-  dir_.Write("2\\mailX.txt", "earlier\r\n");
-  dir_.Write("2\\messages.txt",
-             "1\tm1\tfrom\t4\t5\t6\t7\t8\told\t10\t11\t12\r\n"
-             "2\tm1\tfrom\r\n"
-             "\tm2\tdropped\r\n");
+  for (const std::string file : {"transact.xml", "mailX.txt", "messages.txt"}) {
+    dir_.Write("2\\" + file, test::TestData("intake/mail/in/2/" + file));
+  }
   Pass();
   EXPECT_EQ(dir_.Read("tempdb.dat"), "20061201abcdJobs\tJobno\t1\r\n");
-  EXPECT_EQ(dir_.Read("2\\mailX.txt"),
-            "earlier\r\n20061201abcdMail\tm1\tfrom\tread\r\n"
-            "20061201abcdMailbox\tm1\tfrom\tanswered\r\n20061201abcdMail\tnone\tnobody\tx\r\n");
-  EXPECT_EQ(dir_.Read("2\\messages.txt"),
-            "1\tm1\tfrom\t4\t5\t6\t7\t8\tanswered\t10\r\n"
-            "2\tm1\tfrom\t\t\t\t\t\t\t\r\n");
+  for (const std::string file : {"mailX.txt", "messages.txt"}) {
+    EXPECT_EQ(dir_.Read("2\\" + file), test::TestData("intake/mail/out/2/" + file)) << file;
+  }
 }
 
 TEST_F(IntakeTest, MailOnlyFileLeavesAnEmptyStagingFileAndNoListIsCreated) {

@@ -42,35 +42,22 @@ std::map<std::string, std::string> Cells(const std::string& header, const std::s
   return cells;
 }
 
-// An ITEM.TXT line: number in field 1, name in field 2, the short layout's
-// tax code in field 15, the long layouts' in field 27.
-std::string ItemLine(const std::string& number, const std::string& name,
-                     const std::string& short_code, const std::string& long_code) {
-  std::vector<std::string> f(30, "x");
-  f[0] = number;
-  f[1] = name;
-  f[14] = short_code;
-  f[26] = long_code;
-  std::string line;
-  for (const std::string& v : f) line += v + "\t";
-  return line + "\r\n";
-}
-
 std::string Record(const std::string& type, const std::string& pairs) {
   return "20240304abcd" + type + "\t" + pairs + "\r\n";
 }
 
 class MyobSaleFilesTest : public ::testing::Test {
  protected:
+  // MYOB's reference files (tests/data/myob/sale-files/): tax codes GST
+  // (10 %) and S (12.5 %); items W-1 "Widget", E-9 "Export crate" and W-2
+  // "Widget" again, with the short layout's tax code in field 15 and the long
+  // layouts' in field 27 (S, E/N-T, Z); activities LAB "Labour", TRV and LAB2
+  // "Labour" again.
   MyobSaleFilesTest() {
-    dir_.MakeDir("myob");
-    dir_.Write("myob\\NONCONTAXCODE.TXT",
-               "Tax Code\tDescription\tType\tRate\r\nGST\tGoods\tG\t10\r\nS\tStandard\tG\t12.5\r\n");
-    dir_.Write("myob\\ITEM.TXT", "Item Number\tItem Name\r\n" + ItemLine("W-1", "Widget", "S", "S") +
-                                     ItemLine("E-9", "Export crate", "E", "N-T") +
-                                     ItemLine("W-2", "Widget", "Z", "Z"));
-    dir_.Write("myob\\ACTIVITY.TXT",
-               "Activity ID\tActivity Name\r\nLAB\tLabour\r\nTRV\tTravel\r\nLAB2\tLabour\r\n");
+    for (const char* kind : {"NONCONTAXCODE", "ITEM", "ACTIVITY"}) {
+      dir_.Write(std::string("myob\\") + kind + ".TXT",
+                 test::TestData(std::string("myob/sale-files/") + kind + ".TXT"));
+    }
   }
 
   RunContext& Start(Env* env = nullptr) {

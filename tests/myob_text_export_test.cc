@@ -53,24 +53,24 @@ class MyobTextExportTest : public ::testing::Test {
   std::unique_ptr<test::TestRun> run_;
 };
 
+// MYOB's ITEM.TXT and EMPLOY.TXT of one row each and an empty JOBS.TXT
+// (tests/data/myob/text-export/in/); the device tables they become, decoded,
+// in text-export/tables/.
 TEST_F(MyobTextExportTest, EachTableStartsAfreshAndMissingFilesKeepOldTables) {
-  // No CUST.TXT: the customers' address span (slot 3) must not reach the
-  // items' slot 3, "Sell Unit Measure".
   dir_.Write("1\\Customers.dat", "older table");
-  dir_.Write("myob\\ITEM.TXT",
-             "Item Number\tItem Name\tSelling Price\tSell Unit Measure\tBuy Unit\tTax\t"
-             "Description\tPrimary Supplier\r\n"
-             "W-1\tWidget\t$2.50\tea\tbox\tGST\tA widget\tParts Co\r\n");
-  dir_.Write("myob\\EMPLOY.TXT", "Co./Last Name\tFirst Name\r\nSmith\tAnn\r\n");
-  dir_.Write("myob\\JOBS.TXT", "");
+  for (const char* kind : {"ITEM", "EMPLOY", "JOBS"}) {
+    dir_.Write(std::string("myob\\") + kind + ".TXT",
+               test::TestData(std::string("myob/text-export/in/") + kind + ".TXT"));
+  }
   RunContext& ctx = Start();
   ExportMyobTextFiles(ctx);
 
-  EXPECT_EQ(Table("StockItems"),
-            (std::vector<std::string>{
-                "Code\tDesc\tSell1\tUnit\tNotes\tSupplier",
-                Row({"W-1", "Widget", "$2.50", "ea", "A widget", "Parts Co"}, 9)}));
-  EXPECT_EQ(Table("Employee"), (std::vector<std::string>{"Employee\t", Row({"Smith"}, 3)}));
+  // No CUST.TXT: the customers' address span (slot 3) must not reach the
+  // items' slot 3, "Sell Unit Measure" ("ea").
+  for (const std::string table : {"StockItems", "Employee"}) {
+    EXPECT_EQ(Table(table),
+              SplitLines(test::TestData("myob/text-export/tables/" + table + ".txt")));
+  }
 
   EXPECT_EQ(dir_.Read("1\\Customers.dat"), "older table");
   for (const char* table : {"Suppliers", "Activity", "Jobs"}) {
