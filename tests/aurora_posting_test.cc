@@ -61,21 +61,10 @@ class OtherProgramEnv : public EnvWrapper {
 
 class AuroraPostingTest : public ::testing::Test {
  protected:
+  // Brown & Co with an address and 20 days to pay, two stock items, an
+  // order P1 already invoiced and posted, and an open invoice for P9.
   void FillInstallation() {
-    a_.Table("DMASTER.DBF",
-             {Rec({{"NAME", "Brown & Co"}, {"ACCOUNT", "B100"}, {"DAYS", "20"},
-                   {"ADDR1", "12 High St"}, {"ADDR2", "Riccarton"}, {"ADDR3", "Christchurch"},
-                   {"CONTACT", "Ann"}, {"CONTACT2", "Bob"}, {"PHONE", "03 1"},
-                   {"NOTES", "old note"}}),
-              Rec({{"NAME", ""}}), Rec({{"NAME", "Late Ltd"}})});
-    a_.Table("STOCK.DBF", {"CODE", "DESC", "LATEST"},
-             {{"W1", "Widget", "4"}, {"W2", "Gadget", "2.5"}});
-    a_.Table("STKBALS.DBF", {"CODE", "INSTOCK", "ALLOC"}, {{"W1", "50", "1"}, {"W2", "5", "0"}});
-    a_.Table("INVIDX.DBF",
-             {Rec({{"NAME", "Brown & Co"}, {"LINK", "7"}, {"POSTED", "1"}, {"ORDNUM", "P1"},
-                   {"INVNUM", "500"}}),
-              Rec({{"NAME", "Brown & Co"}, {"LINK", "8"}, {"POSTED", "0"}, {"ORDNUM", "P9"},
-                   {"INVNUM", "501"}, {"TOTAL", "10"}, {"GST", "1"}})});
+    a_.TablesFrom("aurora/posting");
     a_.CompleteWith(/*link=*/8, /*invnum=*/501);
   }
 
@@ -85,10 +74,10 @@ class AuroraPostingTest : public ::testing::Test {
   }
 
   // The same through a whole pass, the lines coming from device 3.
-  void Pass(const Col& lines) {
+  void Pass(const std::string& transact) {
     a_.dir().Write("Lumbra.ini", "appname=" + std::string(kAuroraBackend) + "\r\npath=data\r\n");
     a_.dir().Write("devicenames.xml", "Rep\t3\r\n");
-    a_.dir().Write("3\\transact.xml", Joined(lines));
+    a_.dir().Write("3\\transact.xml", transact);
     a_.dir().MakeDir("2");
     RunPass(a_.ctx());
     EXPECT_FALSE(a_.dir().Exists("3\\transact.xml"));
@@ -99,64 +88,26 @@ class AuroraPostingTest : public ::testing::Test {
 };
 
 // A whole pass: the device's order becomes an invoice, exported to every
-// device. Also: the structural indexes our changes leave stale are logged
-// once per table.
+// device. The device's lines: three for order P1 (one with a note, one for
+// an unknown item without an extend), a phone change for Brown & Co, a job
+// line, a sale to a customer not in DMASTER, and a change to a customer
+// after an empty name. Also: the structural indexes our changes leave stale
+// are logged once per table.
 TEST_F(AuroraPostingTest, OneOrderBecomesOneInvoiceWithItsLinesAndAllocations) {
   FillInstallation();
   Col indexes = {"INVIDX.CDX", "STKBALS.CDX", "OLDINV.CDX", "Flags.cdx"};
   for (const std::string& index : indexes) a_.dir().Write("data\\" + index, "");
-  Pass({Sale("Customer\tBrown & Co\tOrdnum\tP1\tDescription\tWidget\tRate\t$4.50\tQty\t3\t"
-             "Discount\t0\tExtend\t$100\tNote\tLeave at back door"),
-        Sale("customer\tBrown & Co\tORDNUM\tP1\tdescription\tGadget\trate\t2.5\tqty\t2\textend\t5"),
-        Sale("Customer\tBrown & Co\tOrdnum\tP1\tDescription\tUnknown thing\tRate\t1\tQty\t4\t"
-             "Extend\t0"),
-        "20060306abcdCustomers\tName\tBrown & Co\tPhone\t03 999",
-        "20060306abcdJobs\tCustomer\tBrown & Co\tOrdnum\tP1",
-        Sale("Customer\tNobody\tOrdnum\tP1\tDescription\tWidget\tRate\t1\tQty\t1\tExtend\t10"),
-        "20060306abcdCustomers\tName\tLate Ltd\tContact1\tX"});
+  Pass(TestData("aurora/posting/transact.xml"));
 
   EXPECT_EQ(Pick(a_.Records("Flags.dbf").at(0), {"LINK", "NEXTINV"}), "10|503");
-  std::vector<RecordValues> inv = a_.Records("INVIDX.DBF");
-  ASSERT_EQ(inv.size(), 4u);
-  EXPECT_EQ(inv[1]["TOTAL"], "10.00");  // the open invoice of another order is left alone
-  RecordValues brown = {
-      {"NAME", "Brown & Co"}, {"DELNAME", "Brown & Co"}, {"LINK", "9"}, {"POSTED", "0"},
-      {"INVNUM", "502"}, {"DATE", "20060305"}, {"DUE", "20060325"}, {"TERMS", "20060325"},
-      {"ORDNUM", "P1"}, {"TOTAL", "122.63"}, {"GST", "13.63"}, {"ADD1", "12 High St"},
-      {"ADD2", "Riccarton"}, {"ADD3", "Christchurch"}, {"DELADD1", "12 High St"},
-      {"DELADD2", "Riccarton"}, {"DELADD3", "Christchurch"}, {"DEBTOR", "B100"},
-      {"METHOD", "Courier"}, {"LOCATION", "Central"}, {"SRCE", "I"}, {"AGING", "C"},
-      {"BANKACC", "9172"}, {"PAYMETHOD", "2"}, {"TILLID", "527093164"}};
-  EXPECT_EQ(inv[2], brown);
-  // 7 days to pay for a customer not in DMASTER, and no address.
-  EXPECT_EQ(Pick(inv[3], {"NAME", "LINK", "INVNUM", "DUE", "TOTAL", "GST", "ADD1", "DEBTOR"}),
-            "Nobody|10|503|20060312|11.25|1.25||");
-
-  std::vector<RecordValues> lines = a_.Records("OLDINV.DBF");
-  ASSERT_EQ(lines.size(), 5u);
-  RecordValues widget = {{"LINK", "9"}, {"CODE", "W1"}, {"DESC", "Widget"}, {"QTY", "3.000"},
-                         {"RATE", "4.50"}, {"DISC", "0.00"}, {"EXTEND", "100.00"},
-                         {"COST", "12.00"}, {"GSTEXT", "12.50"}, {"GSTCODE", "E"},
-                         {"SERIAL", "F"}, {"DERIVE", "F"}, {"NOTE", ""}};
-  EXPECT_EQ(lines[0], widget);
-  RecordValues comment = {{"LINK", "9"}, {"CODE", "/C"}, {"DESC", "Leave at back door"},
-                          {"QTY", "0.000"}, {"RATE", "0.00"}, {"DISC", ""},
-                          {"EXTEND", "0.00"}, {"COST", ""}, {"GSTEXT", "0.00"},
-                          {"GSTCODE", "E"}, {"SERIAL", "F"}, {"DERIVE", "F"},
-                          {"NOTE", "Leave at back door"}};
-  EXPECT_EQ(lines[1], comment);
-  Col shown = {"LINK", "CODE", "DESC", "EXTEND", "COST", "GSTEXT"};
-  EXPECT_EQ(Pick(lines[2], shown), "9|W2|Gadget|5.00|5.00|0.63");
-  // No extend: the line is invoiced at qty x rate, and the log says so.
-  EXPECT_EQ(Pick(lines[3], shown), "9||Unknown thing|4.00|0.00|0.50");
-  EXPECT_EQ(lines[4]["LINK"], "10");
+  // The open invoice of another order is left alone; 7 days to pay and no
+  // address for a customer not in DMASTER. The line without an extend is
+  // invoiced at qty x rate; the note becomes a comment line.
+  EXPECT_EQ(a_.Listing("INVIDX.DBF"), TestData("aurora/posting/INVIDX.posted.txt"));
+  EXPECT_EQ(a_.Listing("OLDINV.DBF"), TestData("aurora/posting/OLDINV.posted.txt"));
   EXPECT_EQ(a_.Column("STKBALS.DBF", "ALLOC"), (Col{"5.00", "2.00"}));
-
   // Only the phone changes; a customer after an empty name is not reached.
-  std::vector<RecordValues> customers = a_.Records("DMASTER.DBF");
-  EXPECT_EQ(Pick(customers[0], {"PHONE", "CONTACT", "CONTACT2", "NOTES"}),
-            "03 999|Ann|Bob|old note");
-  EXPECT_EQ(customers[2]["CONTACT"], "");
+  EXPECT_EQ(a_.Listing("DMASTER.DBF"), TestData("aurora/posting/DMASTER.posted.txt"));
 
   std::string log = a_.Log();
   EXPECT_NE(log.find("came without an extend; worked out as 4"), std::string::npos) << log;
@@ -167,20 +118,10 @@ TEST_F(AuroraPostingTest, OneOrderBecomesOneInvoiceWithItsLinesAndAllocations) {
     EXPECT_EQ(Count(log, index + " is not updated"), 1) << index << "\n" << log;
   }
 
-  std::string header =
-      Coded({"Invnum\tCustomer", "501\tBrown & Co", "502\tBrown & Co", "503\tNobody"});
+  std::string header = CodedData("aurora/posting/InvoiceHeader.txt");
   EXPECT_EQ(a_.dir().Read("1\\InvoiceHeader.dat"), header);
   EXPECT_EQ(a_.dir().Read("2\\InvoiceHeader.dat"), header);
-  std::string to_brown = "502\tBrown & Co\t12 High St Riccarton Christchurch\t";
-  EXPECT_EQ(a_.dir().Read("1\\InvoiceLines.dat"),
-            Coded({"Invnum\tCustomer\tDeliver to\tItem\tDescription\tQty\tRate\tOrdnum\tInvdate\t"
-                   "Discount\tExtend\tNote",
-                   to_brown + "\tUnknown thing\t4\t$1.00\tP1\t05 Mar 06\t\t$4.00\t",
-                   to_brown + "/C\tLeave at back door\t0\t$0.00\tP1\t05 Mar 06\t\t$0.00\t"
-                              "Leave at back door",
-                   to_brown + "W1\tWidget\t3\t$4.50\tP1\t05 Mar 06\t\t$100.00\t",
-                   to_brown + "W2\tGadget\t2\t$2.50\tP1\t05 Mar 06\t\t$5.00\t",
-                   "503\tNobody\t  \tW1\tWidget\t1\t$1.00\tP1\t05 Mar 06\t\t$10.00\t"}));
+  EXPECT_EQ(a_.dir().Read("1\\InvoiceLines.dat"), CodedData("aurora/posting/InvoiceLines.txt"));
 }
 
 TEST_F(AuroraPostingTest, NewestMatchingOpenInvoiceTakesTheLine) {

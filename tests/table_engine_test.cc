@@ -15,7 +15,9 @@
 #include "backends/aurora/file_case.h"
 #include "dbf_test_support.h"
 #include "run/env.h"
+#include "run/lines.h"
 #include "run/run_log.h"
+#include "run/text_fields.h"
 
 namespace lumbra {
 namespace {
@@ -192,25 +194,16 @@ TEST_F(TableEngineTest, ReplaceFormatsValuesForTheirFieldOrRefusesThem) {
                                            {"Y", 'Y', 8}, {"T", 'T', 8}, {"B", 'B', 8}},
                                     {}));
   ASSERT_NE(Open(dir_ / "V.DBF"), 0);
-  struct Case {
-    const char *field, *value, *stored;
-    bool refused = false;
-  };
-  for (const Case& c : std::vector<Case>{
-           {"N", "4.50", "      4.50"}, {"N", "  -3", "     -3.00"}, {"N", "0.125", "      0.13"},
-           {"N", "-0.125", "     -0.13"}, {"N", "1.5E3xyz", "   1500.00"}, {"N", "$4", "      0.00"},
-           {"N", "99.999", "    100.00"}, {"SMALL", "123.456", "123.5"}, {"W", "9999", "9999"},
-           {"W", "12345", "9999", true}, {"D", "20060305", "20060305"},
-           {"D", "2006-03-05", "20060305", true}, {"D", "20060230", "20060305", true},
-           {"D", "", "        "}, {"L", "y", "T"}, {"L", ".F.", "F"}, {"L", "maybe", "F", true},
-           {"I", "41.5", "42"}, {"I", "3000000000", "42", true}, {"Y", "12.34", "12.3400"},
-           {"Y", "-0.00005", "-0.0001"}, {"T", "20060305 09:05:07", "20060305 09:05:07"},
-           {"T", "20060305", "20060305 00:00:00"}, {"B", "0.1", "0.1"}, {"B", "1e20", "1e+20"},
-           {"B", "123456", "123456"}}) {
+  // One case a line: field, value given, value stored, "refused" or not.
+  std::vector<std::string> cases = SplitLines(test::TestData("aurora/table_engine/replace.tsv"));
+  for (size_t i = 1; i < cases.size(); ++i) {
+    std::string field, value, stored, refused;
+    for (std::string* part : {&field, &value, &stored, &refused}) SplitField(cases[i], *part);
+    SCOPED_TRACE(field + " " + value);
     engine_.ClearError();
-    engine_.Replace(c.field, kOrdinary, c.value);
-    EXPECT_EQ(engine_.GetString(c.field), c.stored) << c.field << " " << c.value;
-    EXPECT_EQ(engine_.last_error().IsInvalidArgument(), c.refused) << c.field << " " << c.value;
+    engine_.Replace(field, kOrdinary, value);
+    EXPECT_EQ(engine_.GetString(field), stored);
+    EXPECT_EQ(engine_.last_error().IsInvalidArgument(), refused == "refused");
   }
   EXPECT_NE(LogText().find("W of record 1 not changed: number 12345 too wide"), std::string::npos);
 }

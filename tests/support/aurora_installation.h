@@ -34,9 +34,15 @@ class AuroraInstallation {
 
   // Writes the table file (one of kAuroraTableFiles) into the data folder.
   void Table(std::string_view file, const std::vector<DbfRecord>& records);
-  // The same from rows of values for the fields named, in that order.
+  // The same from rows of values for the fields named, in that order; "\r"
+  // and "\n" in a value stand for CR and LF, a field named "*" marks
+  // deleted records with "*".
   void Table(std::string_view file, const std::vector<std::string>& fields,
              const std::vector<std::vector<std::string>>& rows);
+  // Every table described under tests/data/<folder>/, "DMASTER.tsv" for
+  // DMASTER.DBF: a line of field names, then a record a line, its values
+  // tab-separated, as above.
+  void TablesFrom(std::string_view folder);
   // Every table not in the data folder yet, empty, and Flags.dbf with its
   // counters at link and invoice number.
   void CompleteWith(int link, int invnum);
@@ -44,12 +50,20 @@ class AuroraInstallation {
   // one field of each.
   std::vector<RecordValues> Records(std::string_view file) const;
   std::vector<std::string> Column(std::string_view file, const std::string& field) const;
+  // The live records, one a line (LF), as their non-empty fields
+  // "NAME=value" tab-separated: the form of the expected tables under
+  // tests/data/.
+  std::string Listing(std::string_view file) const;
   std::string Log() const { return dir_.Read("Lumbra.log"); }
 
  private:
   TempDir dir_;
   TestRun run_;
 };
+
+// A device table stored decoded under tests/data/ (one row a line), coded
+// as the devices read it.
+std::string CodedData(std::string_view relative_path);
 
 }  // namespace lumbra::test
 
