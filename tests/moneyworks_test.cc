@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -20,27 +21,13 @@ namespace lumbra {
 namespace {
 
 using Lines = std::vector<std::string>;
-using Record = std::map<std::string, std::string>;
 
 // "Admin:Document:s3cret p@ss" and "Shop:Datacentre:f:p", encoded by hand.
 constexpr char kDocumentLogin[] = "Basic QWRtaW46RG9jdW1lbnQ6czNjcmV0IHBAc3M=";
 constexpr char kFolderLogin[] = "Basic U2hvcDpEYXRhY2VudHJlOmY6cA==";
 constexpr char kLogin[] = "Admin:s3cret%20p%40ss";
 
-std::string Unescape(std::string_view s) {
-  std::string out;
-  for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '%' && i + 2 < s.size()) {
-      out.push_back(static_cast<char>(std::stoi(std::string(s.substr(i + 1, 2)), nullptr, 16)));
-      i += 2;
-    } else {
-      out.push_back(s[i]);
-    }
-  }
-  return out;
-}
-
-// A parameter's value in a decoded export request.
+// A parameter's value in an export request.
 std::string Param(std::string_view target, const std::string& name) {
   size_t at = target.find(name + "=");
   if (at == std::string_view::npos) return "";
@@ -48,9 +35,11 @@ std::string Param(std::string_view target, const std::string& name) {
   return std::string(target.substr(at, target.find('&', at) - at));
 }
 
-// A Datacentre server holding one document, answering exports from the
-// fixture tables (UTF-8, as the server sends them) through the report
-// layout the request names.
+// A Datacentre server holding one document. It answers the exports of its
+// tables Name, Account, Product and Job with tests/data/moneyworks/exports/
+// <table>.txt, the document's records (UTF-8, as the server sends them)
+// through the report layouts this system asks for, which the export test
+// checks against tests/data/moneyworks/requests.txt.
 class FakeDatacentre {
  public:
   std::string Url(std::string_view login = kLogin, std::string_view query = "") const {
@@ -61,35 +50,10 @@ class FakeDatacentre {
   int port() const { return server_.port(); }
 
   // Set before the first request; the server thread only reads them.
-  std::string document = "Acme Widgets.moneyworks";
+  std::string document = "Acme%20Widgets.moneyworks";  // as the request names it
   bool folder_required = false;
   bool quiet_version = false;  // the version answer keeps the folder login to itself
   std::map<std::string, test::HttpReply> replies;  // a table's answer, replaced
-  std::map<std::string, std::vector<Record>> tables = {
-      {"Name",
-       {{{"Code", "ACME"}, {"Name", "Acme Caf\xC3\xA9"}, {"Contact", "0/0/0"},
-         {"Address1", "1 Main St"}, {"Address3", "Springfield"}, {"Phone", "555-1000"},
-         {"CustomerType", "2"}, {"Comment", "Net 30 \xE2\x82\xAC"}, {"eMail", "a@acme.test"},
-         {"Mobile", "021"}, {"DBalance", "1234.5"}},
-        {{"Code", "BOLT"}, {"Name", "Bolt & Co"}, {"Contact", "12/3/2024"},
-         {"Address1", "PO Box 9"}, {"Delivery2", "Dock 4"}, {"CustomerType", "0"}},
-        {{"Code", "SNOW"}, {"Name", "Snow \xE2\x98\x83"}, {"CustomerType", "-1"},
-         {"Mobile", "027"}}}},
-      {"Account",
-       {{{"Code", "4000"}, {"Description", "Sales"}, {"Type", "IN"}},
-        {{"Code", "1000"}, {"Description", "Bank"}, {"Type", "BK"}},
-        {{"Code", "4100"}, {"Description", "Other"}, {"Type", "in"}}}},
-      {"Product",
-       {{{"Code", "WID"}, {"Supplier", "BOLT"}, {"Description", "Widget"}, {"Comment", "Blue"},
-         {"StockAcct", "1400"}, {"Type", "P"}, {"SellUnit", "ea"}, {"SellPrice", "9.95"},
-         {"CostPrice", "4.5"}, {"StockOnHand", "12"}},
-        {{"Code", "GIZ"}, {"Description", "Gizmo"}, {"Comment", "two\r\nlines"},
-         {"StockAcct", "1400"}, {"Type", "P"}, {"SellPrice", "3"}, {"StockOnHand", "-2"}},
-        {{"Code", "LAB"}, {"Description", "Labour"}, {"Type", "S"}, {"SellPrice", "60"}},
-        {{"Code", "NOS"}, {"Description", "Unstocked"}, {"Type", "P"}, {"SellPrice", "5"}}}},
-      {"Job",
-       {{{"Code", "J1"}, {"Description", "Fit-out"}, {"Client", "ACME"},
-         {"StartDate", "1/2/2024"}}}}};
 
  private:
   std::string ServerHeader(bool announce = true) const {
@@ -101,8 +65,7 @@ class FakeDatacentre {
     if (r.target == "/REST//version") {
       return {200, {{"Server", ServerHeader(!quiet_version)}}, "9.1.4"};
     }
-    std::string target = Unescape(r.target);
-    if (!target.starts_with("/REST/" + document + "/export/")) {
+    if (!r.target.starts_with("/REST/" + document + "/export/")) {
       return {404, {{"Server", ServerHeader()}}, "[ERROR] No such document"};
     }
     std::vector<std::string> logins = r.Values("Authorization");
@@ -112,27 +75,13 @@ class FakeDatacentre {
     if (std::ranges::count(logins, kDocumentLogin) == 0) {
       return {401, {{"Server", ServerHeader()}}, "[ERROR] Login failed"};
     }
-    std::string name = Param(target, "table");
+    std::string name = Param(r.target, "table");
     if (auto reply = replies.find(name); reply != replies.end()) return reply->second;
-    auto table = tables.find(name);
-    if (!Param(target, "search").empty() || table == tables.end()) {
+    if (!Param(r.target, "search").empty() ||
+        !std::set<std::string>{"Name", "Account", "Product", "Job"}.contains(name)) {
       return {200, {}, "[ERROR] bad request"};
     }
-    // Each record through the report layout: "[Field]" becomes the value.
-    std::string body, format = Param(target, "format");
-    for (const Record& record : table->second) {
-      for (size_t i = 0; i < format.size(); ++i) {
-        size_t close = format.find(']', i);
-        if (format[i] == '[' && close != std::string::npos) {
-          auto field = record.find(format.substr(i + 1, close - i - 1));
-          if (field != record.end()) body += field->second;
-          i = close;
-        } else {
-          body.push_back(format[i]);
-        }
-      }
-    }
-    return {200, {{"Server", ServerHeader()}}, body};
+    return {200, {{"Server", ServerHeader()}}, test::TestData("moneyworks/exports/" + name + ".txt")};
   }
 
   test::HttpTestServer server_{[this](const test::HttpRequest& r) { return Handle(r); }};
@@ -211,47 +160,23 @@ TEST(MoneyWorksExport, TurnsTheFourExportsIntoDeviceTables) {
   test::TempDir dir;
   Export(dir, server.Url());
 
-  // The address is trimmed as part of the whole row, so a blank before an
-  // address whose first part is empty stays.
-  EXPECT_EQ(Table(dir, "Customers"),
-            (Lines{
-                "Name\tAccount\tContact1\tAddress1\tAddress2\tPhone\tFax\tNotes\tEmail\tMobile\tCurrent",
-                "Acme Caf\xE9\tACME\t\t1 Main St  Springfield\t\t555-1000\t\tNet 30 \x80\ta@acme.test\t"
-                "021\t1234.5\t"}));
-  EXPECT_EQ(Table(dir, "Suppliers"),
-            (Lines{"Name\tAccount\tContact1\tAddr1\tAddr2\tPhone\tFax\tNotes\tEmail\tMobile",
-                   "Bolt & Co\tBOLT\t12/3/2024\tPO Box 9\t Dock 4\t\t\t\t\t",
-                   "Snow ?\tSNOW\t\t\t\t\t\t\t\t027"}));
-  EXPECT_EQ(Table(dir, "Accounts"), (Lines{"Account Number\tAccount Name", "4000\tSales"}));
-  EXPECT_EQ(Table(dir, "StockItems"),
-            (Lines{"Code\tDesc\tNotes\tUnit\tSell1\tLatest\tSupplier\tInstock\t",
-                   "GIZ\tGizmo\ttwo lines\t\t3\t\t\t-2", "WID\tWidget\tBlue\tea\t9.95\t4.5\tBOLT\t12"}));
-  EXPECT_EQ(Table(dir, "Activity"),
-            (Lines{"Code\tDescription\tHourlyrate", "LAB\tLabour\t60\t",
-                   "NOS\tUnstocked\t5\t"}));
-  EXPECT_EQ(Table(dir, "Jobs"),
-            (Lines{"Jobno\tName\tCustomer\tStart\tFinish", "J1\tFit-out\tACME\t1/2/2024\t"}));
+  // Expected in tests/data/moneyworks/tables. Customers: the address is
+  // trimmed as part of the whole row, so a blank before an address whose
+  // first part is empty stays.
+  for (std::string table : {"Customers", "Suppliers", "Accounts", "StockItems", "Activity", "Jobs"}) {
+    EXPECT_EQ(Table(dir, table), SplitLines(test::TestData("moneyworks/tables/" + table + ".txt")))
+        << table;
+  }
   // The scratch file stays behind, holding the jobs export at its positions.
-  EXPECT_EQ(dir.Read("tempdb.dat"),
-            "Code\tDescription\t\tClient\tStartDate\t\t\t\t\tEndDate\r\n"
-            "J1\tFit-out\t\tACME\t1/2/2024\t\t\t\t\t\r\n");
+  EXPECT_EQ(dir.Read("tempdb.dat"), test::TestData("moneyworks/tempdb.dat"));
 
+  // The version, asked without a login, then the four exports, each asking for its
+  // fields by report layout (tests/data/moneyworks/requests.txt).
   std::vector<test::HttpRequest> requests = server.requests();
-  ASSERT_EQ(requests.size(), 5u);
-  EXPECT_EQ(requests[0].target, "/REST//version");
-  EXPECT_TRUE(requests[0].Values("Authorization").empty());
-  EXPECT_EQ(requests[2].target,
-            "/REST/Acme%20Widgets.moneyworks/export/table=Account&search="
-            "&format=%5BCode%5D%09%5BDescription%5D%09%5BType%5D%0A");
-  auto format = [&](int i) { return Param(Unescape(requests[i].target), "format"); };
-  EXPECT_EQ(format(1),
-            "[Code]\t[Name]\t[Contact]\t[Address1]\t[Address2]\t[Address3]\t[Delivery1]\t"
-            "[Delivery2]\t[Delivery3]\t[Phone]\t[Fax]\t[CustomerType]\t[Comment]\t[eMail]\t"
-            "[Mobile]\t[DBalance]\n");
-  EXPECT_EQ(format(3),
-            "[Code]\t[Supplier]\t[Description]\t[Comment]\t[StockAcct]\t[Type]\t[SellUnit]\t"
-            "[SellPrice]\t[CostPrice]\t[StockOnHand]\n");
-  EXPECT_EQ(format(4), "[Code]\t[Description]\t[Client]\t[StartDate]\t[EndDate]\n");
+  Lines targets;
+  for (const test::HttpRequest& request : requests) targets.push_back(request.target);
+  EXPECT_EQ(targets, SplitLines(test::TestData("moneyworks/requests.txt")));
+  EXPECT_TRUE(requests.at(0).Values("Authorization").empty());
   for (size_t i = 1; i < requests.size(); ++i) {
     EXPECT_EQ(requests[i].Values("Authorization"), Lines{kDocumentLogin});
   }
@@ -355,7 +280,7 @@ TEST(MoneyWorksExport, AFailedExportCostsItsSectionAndTheNext) {
 
 TEST(MoneyWorksPass, SettingsNameTheServerAndTheDevicesGetTheTables) {
   FakeDatacentre server;
-  server.document = "Acme Widgets.mwd3";  // what a DataPath ending in "/" names
+  server.document = "Acme%20Widgets.mwd3";  // what a DataPath ending in "/" names
   test::TempDir dir;
   dir.Write("2\\transact.xml", "20240105    Messages\tText\thello\r\n");
   dir.Write("Lumbra.ini", "appname=MoneyWorks Gold\r\npath=moneyworks://" + std::string(kLogin) +

@@ -13,32 +13,10 @@ namespace {
 using test::DecodedTable;
 using test::Lines;
 
-const std::string kTestData = std::string(LUMBRA_SOURCE_DIR) + "/tests/data/quickbooks";
 // The example processor of the README: answers each request with
 // "<query>.xml" from the folder named by the company file.
-const std::string kAnswerScript = kTestData + "/qbxml-answer.sh";
-
-const char* kStockHeader = "Code\tDesc\tSell1\tLatest\tSupplier\tInstock";
-const char* kSupplierHeader = "Name\tContact\tAddr1\tAddr2\tAddr3\tCity\tPhone\tFax\tEmail";
-const char* kCustomerHeader =
-    "Name\tAccount\tContact\tAddr1\tAddr2\tAddr3\tCity\tPhone\tFax\tEmail\tBalance\tCreditLimit";
-
-// The lines, each ended by a line feed.
-std::string Wire(const Lines& lines) {
-  std::string text;
-  for (const std::string& line : lines) text += line + "\n";
-  return text;
-}
-
-// The lines of a response as "1\salesorder.txt" holds them: only the lines
-// ended by a line feed, each ended by CR LF instead.
-std::string SalesOrderOf(const std::string& response) {
-  std::string out;
-  for (size_t start = 0, lf; (lf = response.find('\n', start)) != std::string::npos; start = lf + 1) {
-    AppendLine(&out, std::string_view(response).substr(start, lf - start));
-  }
-  return out;
-}
+const std::string kAnswerScript =
+    std::string(LUMBRA_SOURCE_DIR) + "/tests/data/quickbooks/qbxml-answer.sh";
 
 // The answers of the company "company" (tests/data/quickbooks/company), in
 // QuickBooks' wire form: one element a line, no indentation. The answer to
@@ -91,28 +69,18 @@ TEST_F(QbxmlExportTest, WireResponsesBecomeTables) {
   EXPECT_FALSE(dir_.Exists("req.3"));
   EXPECT_EQ(dir_.Read("env.0"), "company|Lumbra");
 
-  // Inventory and non-inventory items only; sales values before general
+  // Expected in tests/data/quickbooks/company-tables. StockItems:
+  // inventory and non-inventory items only; sales values before general
   // ones, the preferred vendor from the line after next, escapes kept.
-  EXPECT_EQ(Table("StockItems"),
-            (Lines{kStockHeader, "BOLT-6\tBolt 6 mm\t0.20\t\t\t",
-                   "GLUE-1\tGlue, 1 litre\t12.00\t7.25\tSteel &amp; Co\t",
-                   "W-100\tWidget, steel &amp; zinc\t2.50\t1.10\tParts Co\t42"}));
-  // City and county join; a county alone follows a blank.
-  EXPECT_EQ(Table("Suppliers"),
-            (Lines{kSupplierHeader,
-                   "Parts Co\tMax Weber\tParts Co Pty Ltd\t9 Mill Lane\t\tOsborne Park WA\t"
-                   "08 9444 2000\t08 9444 2001\tsales@parts.example",
-                   "Steel &amp; Co\t\tLot 5 Kewdale Rd\t\t\t WA\t08 9455 3000\t\t"}));
-  // Nesting is never looked at: the shipping address overwrites the
-  // billing address's lines and city.
-  EXPECT_EQ(Table("Customers"),
-            (Lines{kCustomerHeader,
-                   "Acme Hardware\tC-11\tJo Bloggs\tDock 4\t12 Harbour St\t\tNorth Fremantle\t"
-                   "08 9335 1000\t08 9335 1001\torders@acme.example\t1250.50\t5000.00",
-                   "Shop fitout\t\t\t\t\t\t\t\t\t\t0.00\t"}));
-  std::string invoices = test::QuickBooksTestData("company/InvoiceQueryRq.xml");
-  ASSERT_NE(invoices.back(), '\n');
-  EXPECT_EQ(dir_.Read("1\\salesorder.txt"), SalesOrderOf(invoices));
+  // Suppliers: city and county join; a county alone follows a blank.
+  // Customers: nesting is never looked at, so the shipping address
+  // overwrites the billing address's lines and city.
+  for (std::string table : {"StockItems", "Suppliers", "Customers"}) {
+    EXPECT_EQ(Table(table), test::ExpectedTable("company-tables/" + table + ".txt")) << table;
+  }
+  // The lines of the invoice answer ended by a line feed, each ended by CR
+  // LF instead; the last line, which has none, is left out.
+  EXPECT_EQ(dir_.Read("1\\salesorder.txt"), test::QuickBooksTestData("company-tables/salesorder.txt"));
   EXPECT_NE(dir_.Read("Lumbra.log").find("qbXML VendorQueryRq answered"), std::string::npos);
 }
 
@@ -136,34 +104,22 @@ TEST(QbxmlScanTest, LineTestsSlotsAndFallbacks) {
   test::TempDir dir;
   test::TestRun run(dir);
   RunContext& ctx = run.ctx();
-  auto items = [&](const Lines& lines) {
+  auto items = [&](const std::string& file) {
     ctx.RowBuffer.Clear();
-    ScanItemResponse(ctx, Wire(lines));
+    ScanItemResponse(ctx, test::QuickBooksTestData("scan/" + file));
     Lines rows;
     for (size_t i = 0; i < ctx.RowBuffer.Count(); ++i) rows.emplace_back(ctx.RowBuffer.At(i));
     return rows;
   };
   // The general values come second whichever line comes first.
-  EXPECT_EQ(items({"<ItemInventoryRet>", "<Name>A</Name>", "<Desc>d</Desc>", "<SalesDesc>s</SalesDesc>",
-                   "<SalesPrice>1</SalesPrice>", "<Price>2</Price>", "<AverageCost>a</AverageCost>",
-                   "<PurchaseCost>p</PurchaseCost>", "</ItemInventoryRet>", "<ItemInventoryRet>",
-                   "<Name>B</Name>", "<SalesDesc>s</SalesDesc>", "<Desc>d</Desc>", "<Price>2</Price>",
-                   "<SalesPrice>1</SalesPrice>", "<PurchaseCost>p</PurchaseCost>",
-                   "<AverageCost>a</AverageCost>", "</ItemInventoryRet>"}),
-            (Lines{"A\ts\t1\tp\t\t", "B\ts\t1\tp\t\t"}));
+  EXPECT_EQ(items("general-values-second.xml"), (Lines{"A\ts\t1\tp\t\t", "B\ts\t1\tp\t\t"}));
   // Only lines that begin with "<" count; the vendor reference takes the
   // line after next, whatever the two lines hold; a record without a name
   // and an item of another type give nothing.
-  EXPECT_EQ(items({"<ItemNonInventoryRet>", " <Name>indented</Name>", "<Name>B</Name>",
-                   "<PrefVendorRef>", "<Name>not a name</Name>", "<FullName>V</FullName>",
-                   "</ItemNonInventoryRet>", "<ItemInventoryRet>", "<Desc>nameless</Desc>",
-                   "</ItemInventoryRet>", "<ItemServiceRet>", "<Name>S</Name>", "</ItemServiceRet>"}),
-            (Lines{"B\t\t\t\tV\t"}));
+  EXPECT_EQ(items("line-tests.xml"), (Lines{"B\t\t\t\tV\t"}));
   // A line too short for its tags sets nothing; a row left without its end
   // tag, or with its end tag after the last line feed, is not written.
-  EXPECT_EQ(items({"<ItemInventoryRet>", "<Name>C</Name>", "<Name>", "<QuantityOnHand>",
-                   "</ItemInventoryRet>", "<ItemInventoryRet>", "<Name>D</Name>"}),
-            (Lines{"C\t\t\t\t\t"}));
+  EXPECT_EQ(items("short-lines.xml"), (Lines{"C\t\t\t\t\t"}));
   ctx.RowBuffer.Clear();
   ScanItemResponse(ctx, "<ItemInventoryRet>\n<Name>E</Name>\n</ItemInventoryRet>");
   ScanItemResponse(ctx, "<ItemInventoryRet>\n<Name>F</Name>\n<PrefVendorRef>\n<ListID>1</ListID>\n"
@@ -173,8 +129,8 @@ TEST(QbxmlScanTest, LineTestsSlotsAndFallbacks) {
   // Vendor and customer lines are tested whatever their first character,
   // and the customer scan keeps every line it takes.
   ctx.RowBuffer.Clear();
-  ScanVendorResponse(ctx, Wire({"<VendorRet>", "<Name>V</Name>", "<City>Perth</City>",
-                                "<County>WA</County>", "<County>AU</County>", "</VendorRet>"}));
+  ScanVendorResponse(ctx, "<VendorRet>\n<Name>V</Name>\n<City>Perth</City>\n<County>WA</County>\n"
+                          "<County>AU</County>\n</VendorRet>\n");
   std::string sales_order;
   ScanCustomerResponse(ctx, "<CustomerRet>\n<Name>C</Name>\n\n</CustomerRet>\r\n</CustomerRet>\nrest",
                        &sales_order);
@@ -304,19 +260,10 @@ TEST(QbxmlPassTest, FailingProcessorLeavesTheTablesOfEarlierPasses) {
 
 TEST_F(QbxmlExportTest, LargeResponseIsReadQuickly) {
   if (!test::TimingIsMeaningful()) GTEST_SKIP();
-  std::string items = Wire({"<?xml version=\"1.0\" ?>", "<QBXML>", "<QBXMLMsgsRs>",
-                            "<ItemQueryRs requestID=\"2\" statusCode=\"0\">"});
-  for (int i = 0; i < 100000; ++i) {
-    std::string n = std::to_string(i);
-    items += Wire({"<ItemInventoryRet>", "<ListID>8000" + n + "-1710406062</ListID>",
-                   "<Name>I-" + n + "</Name>", "<FullName>I-" + n + "</FullName>",
-                   "<SalesDesc>Item " + n + "</SalesDesc>", "<SalesPrice>1.00</SalesPrice>",
-                   "<PurchaseCost>0.50</PurchaseCost>", "<PrefVendorRef>",
-                   "<ListID>80000004-1710402021</ListID>", "<FullName>Parts Co</FullName>",
-                   "</PrefVendorRef>", "<QuantityOnHand>5</QuantityOnHand>",
-                   "</ItemInventoryRet>"});
-  }
-  items += Wire({"</ItemQueryRs>", "</QBXMLMsgsRs>", "</QBXML>"});
+  std::string items = "<?xml version=\"1.0\" ?>\n<QBXML>\n<QBXMLMsgsRs>\n"
+                      "<ItemQueryRs requestID=\"2\" statusCode=\"0\">\n" +
+                      test::Numbered("large/ItemInventoryRet.xml", 100000) +
+                      "</ItemQueryRs>\n</QBXMLMsgsRs>\n</QBXML>\n";
   dir_.Write("company\\ItemQueryRq.xml", items);
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(Export(), "");

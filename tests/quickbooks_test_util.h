@@ -32,6 +32,20 @@ inline std::string QuickBooksTestData(std::string_view name) {
   return TestData("quickbooks/" + std::string(name));
 }
 
+// A device table as stored under tests/data/quickbooks: decoded, one row a
+// line, the data rows in byte order as DecodedTable gives them.
+inline Lines ExpectedTable(std::string_view name) { return SplitLines(QuickBooksTestData(name)); }
+
+// `count` copies of a record from tests/data/quickbooks, each "#" in the
+// n-th copy replaced by n (from 0).
+inline std::string Numbered(std::string_view record_file, int count) {
+  std::string record = QuickBooksTestData(record_file), out;
+  for (int n = 0; n < count; ++n) {
+    for (char c : record) out += c == '#' ? std::to_string(n) : std::string(1, c);
+  }
+  return out;
+}
+
 }  // namespace lumbra::test
 
 #endif  // LUMBRA_TESTS_QUICKBOOKS_TEST_UTIL_H_
