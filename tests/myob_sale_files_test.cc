@@ -223,13 +223,7 @@ TEST(AmountTextTest, AgreesWithTheGeneralRoutines) {
 }
 
 TEST_F(MyobSaleFilesTest, AnyBytesAreTakenWithoutHarm) {
-  std::string junk;
-  uint32_t seed = 7;
-  for (int i = 0; i < 20000; ++i) {
-    seed = seed * 1103515245 + 12345;
-    unsigned char c = static_cast<unsigned char>(seed >> 16);
-    junk.push_back(c % 7 == 0 ? '\t' : static_cast<char>(c));
-  }
+  const std::string junk = test::JunkBytes(7, 20000, 7);
   dir_.Write("myob\\ITEM.TXT", junk);
   dir_.Write("myob\\ACTIVITY.TXT", junk);
   dir_.Write("myob\\NONCONTAXCODE.TXT", "h\nS\t\t\t" + junk);

@@ -114,13 +114,7 @@ TEST_F(MyobTextExportTest, HeaderIsReadUpToItsHundredthColumn) {
 }
 
 TEST_F(MyobTextExportTest, AnyBytesAreTakenWithoutHarm) {
-  std::string junk;
-  uint32_t seed = 11;
-  for (int i = 0; i < 50000; ++i) {
-    seed = seed * 1103515245 + 12345;
-    unsigned char c = static_cast<unsigned char>(seed >> 16);
-    junk.push_back(c % 5 == 0 ? '\t' : static_cast<char>(c));
-  }
+  const std::string junk = test::JunkBytes(11, 50000, 5);
   std::string wanted = "Co./Last Name\tAddr 1 - Line 1\tItem Name\tAccount Number\tHeader\r\n";
   for (const char* kind : {"CUST", "ITEM", "SUPPLIERS", "ACTIVITY", "JOBS", "EMPLOY", "ACCOUNTS"}) {
     dir_.Write(std::string("myob\\") + kind + ".TXT", wanted + junk + "\r\n4\t\t\t\tH\t" + junk);

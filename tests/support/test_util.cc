@@ -100,6 +100,17 @@ int RunShell(const std::string& command, std::string* out) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+std::string JunkBytes(uint32_t seed, size_t size, int tab_every) {
+  std::string junk;
+  junk.reserve(size);
+  for (size_t i = 0; i < size; ++i) {
+    seed = seed * 1103515245 + 12345;
+    unsigned char c = static_cast<unsigned char>(seed >> 16);
+    junk.push_back(c % tab_every == 0 ? '\t' : static_cast<char>(c));
+  }
+  return junk;
+}
+
 std::string TestData(std::string_view relative_path) {
   std::string path = std::string(LUMBRA_SOURCE_DIR) + "/tests/data/" + std::string(relative_path);
   std::string bytes;

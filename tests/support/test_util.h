@@ -2,6 +2,7 @@
 #ifndef LUMBRA_TESTS_SUPPORT_TEST_UTIL_H_
 #define LUMBRA_TESTS_SUPPORT_TEST_UTIL_H_
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -74,6 +75,10 @@ std::string Coded(const std::vector<std::string>& lines);
 // Runs a command through the shell; returns its exit status and, when out is
 // given, its standard output.
 int RunShell(const std::string& command, std::string* out = nullptr);
+
+// `size` pseudo-random bytes 0x00-0xFF from `seed`, one in `tab_every` of
+// them a tab, so parsers see fields of every shape.
+std::string JunkBytes(uint32_t seed, size_t size, int tab_every);
 
 // The bytes of a file under tests/data/ ("myob/CUST.TXT"); a missing file
 // fails the test that asks for it.
