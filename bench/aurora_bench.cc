@@ -18,9 +18,9 @@
 
 #include "backends/aurora/aurora.h"
 #include "backends/aurora/aurora_layouts.h"
-#include "run/env.h"
-#include "run/run_context.h"
-#include "run/run_log.h"
+#include "platform/env.h"
+#include "backends/context/run_context.h"
+#include "backends/context/run_log.h"
 
 namespace {
 

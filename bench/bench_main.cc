@@ -19,10 +19,10 @@
 #include <string_view>
 #include <vector>
 
-#include "run/env.h"
-#include "run/run_context.h"
+#include "platform/env.h"
+#include "backends/context/run_context.h"
 #include "run/run_driver.h"
-#include "run/run_log.h"
+#include "backends/context/run_log.h"
 #include "tables/device_tables.h"
 #include "tables/table_writer.h"
 

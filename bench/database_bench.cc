@@ -22,10 +22,10 @@
 #include "backends/database/connection.h"
 #include "backends/database/database.h"
 #include "intake/intake.h"
-#include "run/env.h"
-#include "run/run_context.h"
-#include "run/run_log.h"
-#include "run/settings.h"
+#include "platform/env.h"
+#include "backends/context/run_context.h"
+#include "backends/context/run_log.h"
+#include "backends/context/settings.h"
 
 namespace {
 

@@ -18,9 +18,9 @@
 #include "backends/quickbooks/iif_export.h"
 #include "backends/quickbooks/qbxml_export.h"
 #include "backends/quickbooks/quickbooks.h"
-#include "run/env.h"
-#include "run/run_context.h"
-#include "run/run_log.h"
+#include "platform/env.h"
+#include "backends/context/run_context.h"
+#include "backends/context/run_log.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include <unistd.h>
 
 #include "run/cli.h"
-#include "run/env.h"
+#include "platform/env.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);

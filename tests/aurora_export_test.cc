@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "backends/aurora/aurora.h"
-#include "run/lines.h"
+#include "text/lines.h"
 #include "support/aurora_installation.h"
 #include "support/test_util.h"
 

@@ -8,7 +8,7 @@
 #include "backends/aurora/aurora.h"
 #include "backends/aurora/dbf_format.h"
 #include "backends/aurora/table_engine.h"
-#include "run/backend_names.h"
+#include "backends/context/backend_names.h"
 #include "run/run_driver.h"
 #include "support/aurora_installation.h"
 #include "support/test_util.h"

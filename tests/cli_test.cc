@@ -1,7 +1,7 @@
 // The program as an administrator starts it.
 #include <gtest/gtest.h>
 
-#include "run/env.h"
+#include "platform/env.h"
 #include "support/test_util.h"
 
 namespace lumbra {

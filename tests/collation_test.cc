@@ -1,4 +1,4 @@
-#include "run/collation.h"
+#include "text/collation.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "run/sorted_rows.h"
+#include "text/sorted_rows.h"
 
 namespace lumbra {
 namespace {

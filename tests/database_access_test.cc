@@ -12,7 +12,7 @@
 #include "backends/database/menu_export.h"
 #include "backends/database/recordset.h"
 #include "backends/database/value.h"
-#include "run/run_context.h"
+#include "backends/context/run_context.h"
 #include "support/odbc_test_util.h"
 #include "support/test_util.h"
 

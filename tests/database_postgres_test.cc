@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <memory>
 
-#include "run/lines.h"
-#include "run/run_context.h"
+#include "text/lines.h"
+#include "backends/context/run_context.h"
 #include "run/run_driver.h"
 #include "support/odbc_test_util.h"
 #include "support/test_util.h"

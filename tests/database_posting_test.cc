@@ -6,8 +6,8 @@
 #include "backends/database/connection.h"
 #include "backends/database/database.h"
 #include "intake/intake.h"
-#include "run/run_context.h"
-#include "run/settings.h"
+#include "backends/context/run_context.h"
+#include "backends/context/settings.h"
 #include "support/odbc_test_util.h"
 #include "support/test_util.h"
 

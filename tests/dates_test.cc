@@ -1,4 +1,4 @@
-#include "run/dates.h"
+#include "text/dates.h"
 
 #include <gtest/gtest.h>
 

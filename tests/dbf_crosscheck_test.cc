@@ -11,7 +11,7 @@
 #include "backends/aurora/dbf_table.h"
 #include "backends/aurora/table_engine.h"
 #include "dbf_test_support.h"
-#include "run/env.h"
+#include "platform/env.h"
 
 namespace lumbra {
 namespace {

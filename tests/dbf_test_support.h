@@ -19,7 +19,7 @@
 
 #include "backends/aurora/dbf_table.h"
 #include "backends/aurora/table_engine.h"
-#include "run/env.h"
+#include "platform/env.h"
 #include "support/test_util.h"
 
 namespace lumbra::dbftest {

@@ -11,9 +11,9 @@
 
 #include "backends/moneyworks/application.h"
 #include "backends/moneyworks/http_client.h"
-#include "run/lines.h"
+#include "text/lines.h"
 #include "run/run_driver.h"
-#include "run/text_fields.h"
+#include "text/text_fields.h"
 #include "support/http_test_server.h"
 #include "support/test_util.h"
 

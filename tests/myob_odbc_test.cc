@@ -4,8 +4,8 @@
 
 #include "backends/myob/myob.h"
 #include "backends/myob/myob_odbc_export.h"
-#include "run/run_context.h"
-#include "run/text_fields.h"
+#include "backends/context/run_context.h"
+#include "text/text_fields.h"
 #include "support/odbc_test_util.h"
 #include "support/test_util.h"
 

@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "run/lines.h"
+#include "text/lines.h"
 #include "run/run_driver.h"
 #include "support/test_util.h"
 

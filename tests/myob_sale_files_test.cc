@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "backends/myob/myob.h"
-#include "run/lines.h"
-#include "run/numbers.h"
+#include "text/lines.h"
+#include "text/numbers.h"
 #include "support/test_util.h"
 
 namespace lumbra {

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "backends/myob/myob.h"
-#include "run/lines.h"
-#include "run/text_fields.h"
+#include "text/lines.h"
+#include "text/text_fields.h"
 #include "support/test_util.h"
 
 namespace lumbra {

@@ -1,4 +1,4 @@
-#include "run/numbers.h"
+#include "text/numbers.h"
 
 #include <gtest/gtest.h>
 

@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "run/env.h"
-#include "run/lines.h"
-#include "run/text_fields.h"
+#include "platform/env.h"
+#include "text/lines.h"
+#include "text/text_fields.h"
 #include "support/test_util.h"
 
 namespace lumbra::test {

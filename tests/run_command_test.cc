@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "run/env.h"
+#include "platform/env.h"
 #include "support/test_util.h"
 
 namespace lumbra {

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "run/backend_names.h"
-#include "run/passwords.h"
+#include "backends/context/backend_names.h"
+#include "text/passwords.h"
 #include "support/test_util.h"
 #include "tables/device_tables.h"
 

@@ -1,8 +1,8 @@
-#include "run/settings.h"
+#include "backends/context/settings.h"
 
 #include <gtest/gtest.h>
 
-#include "run/backend_names.h"
+#include "backends/context/backend_names.h"
 #include "support/test_util.h"
 
 namespace lumbra {

@@ -14,10 +14,10 @@
 #include "backends/aurora/dbf_format.h"
 #include "backends/aurora/file_case.h"
 #include "dbf_test_support.h"
-#include "run/env.h"
-#include "run/lines.h"
-#include "run/run_log.h"
-#include "run/text_fields.h"
+#include "platform/env.h"
+#include "text/lines.h"
+#include "backends/context/run_log.h"
+#include "text/text_fields.h"
 
 namespace lumbra {
 namespace {

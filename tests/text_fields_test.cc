@@ -1,4 +1,5 @@
-#include "run/text_fields.h"
+#include "backends/context/run_buffers.h"
+#include "text/text_fields.h"
 
 #include <gtest/gtest.h>
 

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "backends/aurora/aurora_layouts.h"
-#include "run/env.h"
-#include "run/paths.h"
+#include "platform/env.h"
+#include "text/paths.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
-#include "run/dates.h"
-#include "run/lines.h"
-#include "run/run_context.h"
+#include "text/dates.h"
+#include "text/lines.h"
+#include "backends/context/run_context.h"
 
 namespace lumbra {
 namespace {

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "run/status.h"
+#include "platform/status.h"
 
 namespace lumbra {
 

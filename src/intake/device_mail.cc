@@ -4,9 +4,9 @@
 #include <string>
 #include <unordered_map>
 
-#include "run/lines.h"
-#include "run/run_context.h"
-#include "run/text_fields.h"
+#include "text/lines.h"
+#include "backends/context/run_context.h"
+#include "text/text_fields.h"
 
 namespace lumbra {
 namespace {

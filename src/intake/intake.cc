@@ -5,11 +5,11 @@
 #include "backends/myob/myob.h"
 #include "intake/device_files.h"
 #include "intake/device_mail.h"
-#include "run/backend_names.h"
-#include "run/lines.h"
-#include "run/numbers.h"
-#include "run/run_context.h"
-#include "run/text_fields.h"
+#include "backends/context/backend_names.h"
+#include "text/lines.h"
+#include "text/numbers.h"
+#include "backends/context/run_context.h"
+#include "text/text_fields.h"
 
 namespace lumbra {
 namespace {

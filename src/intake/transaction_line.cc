@@ -1,7 +1,7 @@
 #include "intake/transaction_line.h"
 
-#include "run/numbers.h"
-#include "run/text_fields.h"
+#include "text/numbers.h"
+#include "text/text_fields.h"
 
 namespace lumbra {
 namespace {

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "run/dates.h"
+#include "text/dates.h"
 
 namespace lumbra {
 

@@ -1,11 +1,11 @@
 #include "run/cli.h"
 
 #include "backends/aurora/dbf_dump.h"
-#include "run/cp1252.h"
-#include "run/env.h"
-#include "run/lines.h"
+#include "text/cp1252.h"
+#include "platform/env.h"
+#include "text/lines.h"
 #include "run/run_driver.h"
-#include "run/text_fields.h"
+#include "text/text_fields.h"
 
 namespace lumbra {
 namespace {

@@ -12,12 +12,12 @@
 #include "backends/myob/myob.h"
 #include "backends/quickbooks/quickbooks.h"
 #include "intake/intake.h"
-#include "run/backend_names.h"
-#include "run/env.h"
-#include "run/lines.h"
-#include "run/passwords.h"
-#include "run/run_context.h"
-#include "run/settings.h"
+#include "backends/context/backend_names.h"
+#include "platform/env.h"
+#include "text/lines.h"
+#include "text/passwords.h"
+#include "backends/context/run_context.h"
+#include "backends/context/settings.h"
 #include "tables/device_tables.h"
 
 namespace lumbra {

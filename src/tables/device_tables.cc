@@ -1,8 +1,8 @@
 #include "tables/device_tables.h"
 
-#include "run/env.h"
-#include "run/lines.h"
-#include "run/text_fields.h"
+#include "platform/env.h"
+#include "text/lines.h"
+#include "text/text_fields.h"
 
 namespace lumbra {
 

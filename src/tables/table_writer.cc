@@ -1,6 +1,6 @@
 #include "tables/table_writer.h"
 
-#include "run/run_context.h"
+#include "backends/context/run_context.h"
 #include "tables/device_tables.h"
 
 namespace lumbra {

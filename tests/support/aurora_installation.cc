@@ -4,8 +4,8 @@
 
 #include "backends/aurora/aurora_layouts.h"
 #include "backends/aurora/table_engine.h"
-#include "run/lines.h"
-#include "run/text_fields.h"
+#include "text/lines.h"
+#include "text/text_fields.h"
 
 namespace lumbra::test {
 namespace {

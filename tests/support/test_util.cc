@@ -9,9 +9,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "run/lines.h"
-#include "run/paths.h"
-#include "run/text_fields.h"
+#include "text/lines.h"
+#include "text/paths.h"
+#include "text/text_fields.h"
 
 namespace lumbra::test {
 

@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "run/env.h"
-#include "run/run_context.h"
-#include "run/run_log.h"
+#include "platform/env.h"
+#include "backends/context/run_context.h"
+#include "backends/context/run_log.h"
 
 namespace lumbra::test {
 

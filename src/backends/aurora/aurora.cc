@@ -2,7 +2,7 @@
 
 #include "backends/aurora/aurora_export.h"
 #include "backends/aurora/table_engine.h"
-#include "run/run_context.h"
+#include "backends/context/run_context.h"
 
 namespace lumbra {
 

@@ -7,8 +7,8 @@
 #include "backends/aurora/file_case.h"
 #include "backends/aurora/flatten_memo.h"
 #include "backends/aurora/table_engine.h"
-#include "run/numbers.h"
-#include "run/run_context.h"
+#include "text/numbers.h"
+#include "backends/context/run_context.h"
 
 namespace lumbra {
 namespace {

@@ -4,7 +4,7 @@
 
 #include "backends/aurora/dbf_format.h"
 #include "backends/aurora/dbf_values.h"
-#include "run/env.h"
+#include "platform/env.h"
 
 namespace lumbra {
 namespace {

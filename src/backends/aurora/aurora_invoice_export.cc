@@ -8,9 +8,9 @@
 #include "backends/aurora/flatten_memo.h"
 #include "backends/aurora/table_engine.h"
 #include "intake/transaction_line.h"
-#include "run/dates.h"
-#include "run/numbers.h"
-#include "run/run_context.h"
+#include "text/dates.h"
+#include "text/numbers.h"
+#include "backends/context/run_context.h"
 #include "tables/device_tables.h"
 
 namespace lumbra {

@@ -2,7 +2,7 @@
 
 #include <map>
 
-#include "run/paths.h"
+#include "text/paths.h"
 
 namespace lumbra {
 namespace {

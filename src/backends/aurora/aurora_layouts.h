@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "backends/aurora/aurora_dbf_writer.h"
-#include "run/status.h"
+#include "platform/status.h"
 
 namespace lumbra {
 

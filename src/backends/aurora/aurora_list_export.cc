@@ -5,7 +5,7 @@
 #include "backends/aurora/aurora_tables.h"
 #include "backends/aurora/flatten_memo.h"
 #include "backends/aurora/table_engine.h"
-#include "run/run_context.h"
+#include "backends/context/run_context.h"
 
 namespace lumbra {
 

@@ -26,11 +26,11 @@
 #include "backends/aurora/table_engine.h"
 #include "intake/device_files.h"
 #include "intake/transaction_line.h"
-#include "run/dates.h"
-#include "run/lines.h"
-#include "run/numbers.h"
-#include "run/run_context.h"
-#include "run/text_fields.h"
+#include "text/dates.h"
+#include "text/lines.h"
+#include "text/numbers.h"
+#include "backends/context/run_context.h"
+#include "text/text_fields.h"
 
 namespace lumbra {
 namespace {

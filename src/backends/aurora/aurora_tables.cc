@@ -1,8 +1,8 @@
 #include "backends/aurora/aurora_tables.h"
 
 #include "backends/aurora/table_engine.h"
-#include "run/run_context.h"
-#include "run/text_fields.h"
+#include "backends/context/run_context.h"
+#include "text/text_fields.h"
 #include "tables/device_tables.h"
 
 namespace lumbra {

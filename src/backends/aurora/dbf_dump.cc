@@ -5,7 +5,7 @@
 #include "backends/aurora/dbf_table.h"
 #include "backends/aurora/dbf_values.h"
 #include "backends/aurora/flatten_memo.h"
-#include "run/paths.h"
+#include "text/paths.h"
 
 namespace lumbra {
 namespace {

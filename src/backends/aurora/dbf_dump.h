@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "run/status.h"
+#include "platform/status.h"
 
 namespace lumbra {
 

@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "run/env.h"
-#include "run/status.h"
+#include "platform/env.h"
+#include "platform/status.h"
 
 namespace lumbra::dbf {
 

@@ -14,8 +14,8 @@
 
 #include "backends/aurora/dbf_format.h"
 #include "backends/aurora/memo_file.h"
-#include "run/env.h"
-#include "run/status.h"
+#include "platform/env.h"
+#include "platform/status.h"
 
 namespace lumbra::dbf {
 

@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "backends/aurora/dbf_format.h"
-#include "run/status.h"
+#include "platform/status.h"
 
 namespace lumbra::dbf {
 

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "run/env.h"
+#include "platform/env.h"
 
 namespace lumbra {
 namespace {

@@ -1,6 +1,6 @@
 #include "backends/aurora/flatten_memo.h"
 
-#include "run/text_fields.h"
+#include "text/text_fields.h"
 
 namespace lumbra {
 

@@ -9,8 +9,8 @@
 #include <string_view>
 
 #include "backends/aurora/dbf_format.h"
-#include "run/env.h"
-#include "run/status.h"
+#include "platform/env.h"
+#include "platform/status.h"
 
 namespace lumbra::dbf {
 

@@ -5,9 +5,9 @@
 #include "backends/aurora/dbf_table.h"
 #include "backends/aurora/dbf_values.h"
 #include "backends/aurora/flatten_memo.h"
-#include "run/env.h"
-#include "run/paths.h"
-#include "run/run_log.h"
+#include "platform/env.h"
+#include "text/paths.h"
+#include "backends/context/run_log.h"
 
 namespace lumbra {
 

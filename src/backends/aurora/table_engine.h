@@ -39,7 +39,7 @@
 #include <string>
 #include <vector>
 
-#include "run/status.h"
+#include "platform/status.h"
 
 namespace lumbra {
 

@@ -5,7 +5,7 @@
 
 #include "backends/database/odbc_api.h"
 #include "backends/database/recordset.h"
-#include "run/numbers.h"
+#include "text/numbers.h"
 
 namespace lumbra::database {
 

@@ -4,9 +4,9 @@
 
 #include "backends/database/connection.h"
 #include "backends/database/database.h"
-#include "run/env.h"
-#include "run/passwords.h"
-#include "run/run_context.h"
+#include "platform/env.h"
+#include "text/passwords.h"
+#include "backends/context/run_context.h"
 
 namespace lumbra {
 namespace database {

@@ -5,10 +5,10 @@
 #include "backends/database/connection.h"
 #include "backends/database/database.h"
 #include "backends/database/recordset.h"
-#include "run/env.h"
-#include "run/lines.h"
-#include "run/run_context.h"
-#include "run/text_fields.h"
+#include "platform/env.h"
+#include "text/lines.h"
+#include "backends/context/run_context.h"
+#include "text/text_fields.h"
 #include "tables/device_tables.h"
 
 namespace lumbra {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "run/numbers.h"
+#include "text/numbers.h"
 
 namespace lumbra::database::odbc {
 namespace {

@@ -6,9 +6,9 @@
 #include "backends/database/database.h"
 #include "backends/database/recordset.h"
 #include "intake/device_files.h"
-#include "run/env.h"
-#include "run/lines.h"
-#include "run/run_context.h"
+#include "platform/env.h"
+#include "text/lines.h"
+#include "backends/context/run_context.h"
 #include "tables/device_tables.h"
 
 namespace lumbra {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "intake/transaction_line.h"
-#include "run/status.h"
+#include "platform/status.h"
 
 namespace lumbra::database {
 

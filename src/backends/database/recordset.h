@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "backends/database/value.h"
-#include "run/status.h"
+#include "platform/status.h"
 
 namespace lumbra::database {
 

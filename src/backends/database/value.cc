@@ -9,8 +9,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "run/dates.h"
-#include "run/numbers.h"
+#include "text/dates.h"
+#include "text/numbers.h"
 
 namespace lumbra::database {
 namespace {

@@ -8,9 +8,9 @@
 #include <utility>
 #include <vector>
 
-#include "run/cp1252.h"
-#include "run/env.h"
-#include "run/lines.h"
+#include "text/cp1252.h"
+#include "platform/env.h"
+#include "text/lines.h"
 
 namespace lumbra::moneyworks {
 namespace {

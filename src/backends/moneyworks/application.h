@@ -19,7 +19,7 @@
 #include <string_view>
 
 #include "backends/moneyworks/http_client.h"
-#include "run/status.h"
+#include "platform/status.h"
 
 namespace lumbra {
 

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "run/status.h"
+#include "platform/status.h"
 
 namespace lumbra::moneyworks {
 

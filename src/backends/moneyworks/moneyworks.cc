@@ -5,10 +5,11 @@
 
 #include "backends/moneyworks/application.h"
 #include "backends/moneyworks/http_client.h"
-#include "run/lines.h"
-#include "run/numbers.h"
-#include "run/run_context.h"
-#include "run/text_fields.h"
+#include "text/lines.h"
+#include "text/numbers.h"
+#include "backends/context/run_context.h"
+#include "backends/context/run_buffers.h"
+#include "text/text_fields.h"
 #include "tables/table_writer.h"
 
 namespace lumbra {

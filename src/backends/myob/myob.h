@@ -3,7 +3,7 @@
 #ifndef LUMBRA_BACKENDS_MYOB_MYOB_H_
 #define LUMBRA_BACKENDS_MYOB_MYOB_H_
 
-#include "run/status.h"
+#include "platform/status.h"
 
 namespace lumbra {
 

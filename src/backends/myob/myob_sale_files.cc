@@ -17,10 +17,10 @@
 #include "backends/myob/myob.h"
 #include "backends/myob/myob_text_export.h"
 #include "intake/transaction_line.h"
-#include "run/dates.h"
-#include "run/lines.h"
-#include "run/numbers.h"
-#include "run/run_context.h"
+#include "text/dates.h"
+#include "text/lines.h"
+#include "text/numbers.h"
+#include "backends/context/run_context.h"
 
 namespace lumbra {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "run/env.h"
+#include "platform/env.h"
 
 namespace lumbra {
 

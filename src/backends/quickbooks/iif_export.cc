@@ -3,9 +3,10 @@
 #include <vector>
 
 #include "backends/quickbooks/quickbooks.h"
-#include "run/lines.h"
-#include "run/run_context.h"
-#include "run/text_fields.h"
+#include "text/lines.h"
+#include "backends/context/run_context.h"
+#include "backends/context/run_buffers.h"
+#include "text/text_fields.h"
 #include "tables/device_tables.h"
 #include "tables/table_writer.h"
 

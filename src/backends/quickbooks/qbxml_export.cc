@@ -4,8 +4,8 @@
 
 #include "backends/quickbooks/qbxml_round_trip.h"
 #include "backends/quickbooks/quickbooks.h"
-#include "run/lines.h"
-#include "run/run_context.h"
+#include "text/lines.h"
+#include "backends/context/run_context.h"
 #include "tables/device_tables.h"
 #include "tables/table_writer.h"
 

@@ -1,7 +1,7 @@
 #include "backends/quickbooks/qbxml_processor.h"
 
 
-#include "run/env.h"
+#include "platform/env.h"
 
 namespace lumbra {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "run/run_context.h"
+#include "backends/context/run_context.h"
 
 namespace lumbra {
 namespace {

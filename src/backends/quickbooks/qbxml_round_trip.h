@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "backends/quickbooks/qbxml_processor.h"
-#include "run/status.h"
+#include "platform/status.h"
 
 namespace lumbra {
 

@@ -1,0 +1,60 @@
+// RunContext: everything one pass shares, from start to end, passed
+// explicitly to every step: the platform, the log, the folders, the settings,
+// the line and field buffers, the two row lists, the device names and the
+// database connection.
+#ifndef LUMBRA_BACKENDS_CONTEXT_RUN_CONTEXT_H_
+#define LUMBRA_BACKENDS_CONTEXT_RUN_CONTEXT_H_
+
+#include <array>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/env.h"
+#include "text/paths.h"
+#include "backends/context/run_log.h"
+#include "text/sorted_rows.h"
+
+namespace lumbra {
+
+namespace database {
+class Connection;
+}
+
+struct RunContext {
+  RunContext(Env* env, RunLog* log, std::string work_dir, std::string program_dir);
+  ~RunContext();
+  RunContext(const RunContext&) = delete;
+  RunContext& operator=(const RunContext&) = delete;
+
+  // A path of the system ("1\Customers.dat", "Lumbra.ini"), resolved against
+  // the working folder.
+  std::string Path(std::string_view system_path) const { return JoinPath(work_dir, system_path); }
+  // A path resolved against the folder that holds the program file; the
+  // table writer's folder "1\" lies there.
+  std::string ProgramPath(std::string_view system_path) const {
+    return JoinPath(program_dir, system_path);
+  }
+  void Log(std::string_view message) { log->Write(message); }
+
+  Env* env;
+  RunLog* log;
+  std::string work_dir;
+  std::string program_dir;
+
+  std::string BackendName;
+  std::string DataPath;
+  std::string LineBuffer;
+  std::string FieldBuffer;
+  SortedRows RowBuffer;
+  SortedRows SideBuffer;
+  std::array<std::string, 100> DeviceNames;
+  // Opened by the intake for the database back-ends, closed by the run
+  // driver after the database export. Null until then. Shared so that the
+  // context needs to know nothing of the database layer.
+  std::shared_ptr<database::Connection> DbConnection;
+};
+
+}  // namespace lumbra
+
+#endif  // LUMBRA_BACKENDS_CONTEXT_RUN_CONTEXT_H_
