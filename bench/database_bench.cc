@@ -22,6 +22,8 @@
 #include "backends/database/connection.h"
 #include "backends/database/database.h"
 #include "intake/intake.h"
+#include "intake/posting.h"
+#include "run/run_driver.h"
 #include "platform/env.h"
 #include "backends/context/run_context.h"
 #include "backends/context/run_log.h"
@@ -121,7 +123,7 @@ int main(int argc, char** argv) {
       WriteText(dir + "/" + std::to_string(d) + "/transact.xml", text);
     }
     start = std::chrono::steady_clock::now();
-    lumbra::TakeInTransactions(ctx);
+    lumbra::TakeInTransactions(ctx, lumbra::PostingFor(ctx).get());
     std::printf("intake and posting of %ld %s lines (%d devices): %.2f s\n", lines,
                 orders ? "order (table without index)" : "customer (half updates, half new)",
                 devices, SecondsSince(start));

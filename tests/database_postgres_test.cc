@@ -90,9 +90,10 @@ TEST_F(DatabasePostgresTest, PostsIntoTheFoundRowOrANewOneThenExportsTheMenu) {
   EXPECT_EQ(dir_.Read("1\\Empty.dat"), test::Coded({"A\tB\t", "a1\t7.5\t"}));
   EXPECT_EQ(dir_.Read("1\\Missing.dat"), test::Coded({""}));
   EXPECT_EQ(dir_.Read("2\\Customers.dat"), dir_.Read("1\\Customers.dat"));
-  EXPECT_TRUE(Logged(dir_, "line 4 (Customers): not posted: key column Id refuses the value"));
-  EXPECT_TRUE(Logged(dir_, "line 8 (customers): not posted: no table named customers"));
-  EXPECT_TRUE(Logged(dir_, "device 2: 2 records added, 4 updated, 3 lines not posted"));
+  EXPECT_TRUE(Logged(dir_, "line 4 rejected (" + dir_.FilesUnder("Rejected").at(0) +
+                               "): key column Id refuses the value"));
+  EXPECT_TRUE(Logged(dir_, "no table named customers"));
+  EXPECT_TRUE(Logged(dir_, "device 2: 6 lines posted, 0 kept for the next pass, 3 rejected"));
 }
 
 TEST_F(DatabasePostgresTest, ConnectionLostWhilePostingKeepsEveryRecordForTheNextPass) {
@@ -111,7 +112,7 @@ TEST_F(DatabasePostgresTest, ConnectionLostWhilePostingKeepsEveryRecordForTheNex
   const std::string added = "SELECT \"Account\", \"Name\" FROM \"Customers\" WHERE \"Account\" IN ('C7', 'C8')";
   EXPECT_EQ(Query(added), Rows{});
   EXPECT_EQ(dir_.Read("2\\transact.xml.intake"), lines);
-  EXPECT_TRUE(Logged(dir_, "device 2: the database connection was lost at line 2"));
+  EXPECT_TRUE(Logged(dir_, "device 2 line 1 kept for the next pass: the database connection was lost at line 2"));
 
   ASSERT_TRUE(test::RunStatements(db_, {"DROP TRIGGER boom ON \"Boom\""}).ok());
   Pass();

@@ -6,6 +6,9 @@
 #include "backends/database/connection.h"
 #include "backends/database/database.h"
 #include "intake/intake.h"
+#include "intake/posting.h"
+#include "run/run_driver.h"
+#include "text/lines.h"
 #include "backends/context/run_context.h"
 #include "backends/context/settings.h"
 #include "support/odbc_test_util.h"
@@ -38,7 +41,7 @@ class DatabasePostingTest : public ::testing::Test {
   void Intake(Env* env = Env::Default()) {
     test::TestRun run(dir_, env);
     ReadSettings(run.ctx());
-    TakeInTransactions(run.ctx());
+    TakeInTransactions(run.ctx(), PostingFor(run.ctx()).get());
   }
   Rows Query(const std::string& sql) {
     return test::QueryRows(test::SqliteConnectionString(dir_.Path("shop.db")), sql);
@@ -65,9 +68,15 @@ TEST_F(DatabasePostingTest, UpdatesTheFoundRowOrAddsOneAndDeletesThePostedFile) 
   EXPECT_FALSE(dir_.Exists("2\\transact.xml.intake"));
   EXPECT_FALSE(dir_.Exists("3\\transact.xml.intake"));
   EXPECT_TRUE(Logged(dir_, "line 4 (Customers): posted; pair Id: column Id refuses the value"));
-  EXPECT_TRUE(Logged(dir_, "line 5 (Customers): not posted: none of the key columns (Id, Account, Name)"));
-  EXPECT_TRUE(Logged(dir_, "line 6 (Nope): not posted: no table named Nope"));
-  EXPECT_TRUE(Logged(dir_, "device 2: 1 records added, 3 updated, 2 lines not posted"));
+  // Refused lines go to the day's rejected file, as the device wrote them.
+  ASSERT_EQ(dir_.FilesUnder("Rejected").size(), 1u);
+  const std::string rejected = dir_.FilesUnder("Rejected")[0];
+  EXPECT_TRUE(Logged(dir_, "device 2 line 5 rejected (" + rejected +
+                               "): none of the key columns (Id, Account, Name)"));
+  EXPECT_TRUE(Logged(dir_, "device 2 line 6 rejected (" + rejected + "): no table named Nope"));
+  EXPECT_TRUE(Logged(dir_, "device 2: 4 lines posted, 0 kept for the next pass, 2 rejected"));
+  EXPECT_EQ(dir_.Read(rejected), TransactionLine("Customers", "Phone\t000\tBalance\t1") +
+                                     TransactionLine("Nope", "Id\t1"));
 }
 
 TEST_F(DatabasePostingTest, EachLinePostsOnlyItsOwnPairsUpToNineteen) {
@@ -94,7 +103,7 @@ TEST_F(DatabasePostingTest, FileStaysForALaterPassUntilItsLinesArePosted) {
   dir_.Write("Lumbra.ini", "appname=MS Access\xAE\r\npath=elsewhere.db\r\n");
   Intake();
   EXPECT_EQ(dir_.Read("7\\transact.xml.intake"), lines);
-  EXPECT_TRUE(Logged(dir_, "device 7: no database connection; transaction file kept"));
+  EXPECT_TRUE(Logged(dir_, "device 7 line 1 kept for the next pass: no database connection"));
   dir_.Write("Lumbra.ini", kAccessIni);
   // An unreadable file is not posted and stays.
   test::FaultEnv unreadable([](std::string_view op, const std::string& path) {
@@ -115,18 +124,18 @@ TEST_F(DatabasePostingTest, FileStaysForALaterPassUntilItsLinesArePosted) {
   EXPECT_EQ(Query("SELECT COUNT(*) FROM Customers WHERE Account = 'C5'"), Rows{"1"});
 }
 
-TEST_F(DatabasePostingTest, ReadOnlyDatabaseRefusesLineByLine) {
-  dir_.Write("8\\transact.xml.intake", TransactionLine("Orders", "OrderNo\t1"));
+TEST_F(DatabasePostingTest, ReadOnlyDatabaseRejectsLineByLine) {
   test::TestRun run(dir_);
   RunContext& ctx = run.ctx();
   ctx.DataPath = "shop.db";
   OpenDatabaseConnection(ctx);
   ASSERT_NE(ctx.DbConnection, nullptr);
   ctx.DbConnection->SetReadOnly("the driver can only read this file");
-  PostDatabaseTransactions(ctx);
+  DeviceLines lines(8, SplitLines(TransactionLine("Orders", "OrderNo\t1")));
+  NewDatabasePosting()->PostDevice(ctx, lines);
   EXPECT_EQ(Query("SELECT COUNT(*) FROM Orders"), Rows{"0"});
-  EXPECT_TRUE(Logged(dir_, "device 8 line 1 (Orders): not posted: the database cannot be written: "
-                           "the driver can only read this file"));
+  EXPECT_EQ(lines.fate(0), LineFate::kRejected);
+  EXPECT_EQ(lines.reason(0), "the database cannot be written: the driver can only read this file");
 }
 
 }  // namespace

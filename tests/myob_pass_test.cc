@@ -175,7 +175,8 @@ TEST(MyobPass, RecordsWaitWhileTheDataFolderIsMissing) {
   // The mail is routed; the sale waits in the device's folder.
   EXPECT_EQ(dir.Read("2\\mailX.txt"), records[0] + "\r\n");
   EXPECT_EQ(dir.Read("2\\transact.xml.intake"), records[1] + "\r\n");
-  EXPECT_NE(dir.Read("Lumbra.log").find("device 2: records not posted, kept for a later pass"),
+  EXPECT_NE(dir.Read("Lumbra.log").find("device 2 line 1 kept for the next pass: no MYOB import "
+                                        "file written"),
             std::string::npos);
 
   dir.MakeDir("myob");

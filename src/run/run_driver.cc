@@ -12,6 +12,7 @@
 #include "backends/myob/myob.h"
 #include "backends/quickbooks/quickbooks.h"
 #include "intake/intake.h"
+#include "intake/posting.h"
 #include "backends/context/backend_names.h"
 #include "platform/env.h"
 #include "text/lines.h"
@@ -174,11 +175,20 @@ void EnsureCustomerTable(RunContext& ctx) {
                  : "placeholder 1\\Customers.dat not written: " + s.ToString());
 }
 
+std::unique_ptr<Posting> PostingFor(const RunContext& ctx) {
+  const std::string& name = ctx.BackendName;
+  if (name == kAuroraBackend) return NewAuroraPosting();
+  if (int edition = MyobEditionOf(name); edition >= 0) return NewMyobPosting(edition);
+  if (IsDatabaseBackend(name)) return NewDatabasePosting();
+  return nullptr;
+}
+
 void RunPass(RunContext& ctx) {
   ReadSettings(ctx);
   ctx.Log("back-end \"" + ctx.BackendName + "\", DataPath \"" + HidePasswords(ctx.DataPath) + "\"");
   EnsureMasterFolder(ctx);
-  TakeInTransactions(ctx);
+  std::unique_ptr<Posting> posting = PostingFor(ctx);
+  TakeInTransactions(ctx, posting.get());
   RunExport(ctx, ChooseExport(ctx));
   ReplicateTables(ctx);
   EnsureCustomerTable(ctx);

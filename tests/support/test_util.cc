@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -46,6 +47,20 @@ std::string TempDir::Read(std::string_view rel) const {
   std::stringstream ss;
   ss << f.rdbuf();
   return ss.str();
+}
+
+std::vector<std::string> TempDir::FilesUnder(std::string_view rel) const {
+  std::vector<std::string> out;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(Path(rel), ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    if (!it->is_regular_file()) continue;
+    std::string name = fs::relative(it->path(), path_).string();
+    std::replace(name.begin(), name.end(), '/', '\\');
+    out.push_back(name);
+  }
+  std::sort(out.begin(), out.end());
+  return out;
 }
 
 TestRun::TestRun(const TempDir& dir, Env* env)

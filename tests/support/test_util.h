@@ -32,6 +32,9 @@ class TempDir {
   bool Exists(std::string_view rel) const;
   // The file's bytes; empty when it cannot be read.
   std::string Read(std::string_view rel) const;
+  // The files below a folder, as paths relative to this folder with "\\"
+  // between folders, sorted ("Rejected\\20261205\\2-143015-transact.xml").
+  std::vector<std::string> FilesUnder(std::string_view rel) const;
 
  private:
   std::string path_;

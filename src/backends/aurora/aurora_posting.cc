@@ -25,6 +25,7 @@
 #include "backends/aurora/file_case.h"
 #include "backends/aurora/table_engine.h"
 #include "intake/device_files.h"
+#include "intake/posting.h"
 #include "intake/transaction_line.h"
 #include "text/dates.h"
 #include "text/lines.h"
@@ -584,6 +585,38 @@ void AuroraPosting::UpdateCustomer(const CustomerChange& change) {
 
 }  // namespace
 
+void PostAuroraLines(RunContext& ctx, DeviceLines& lines) {
+  AuroraPosting posting(ctx);
+  for (size_t i = 0; i < lines.size() && !lines.stopped(); ++i) {
+    if (!lines.pending(i)) continue;
+    TransactionRecord record = ParseTransactionLine(lines.line(i));
+    if (record.type != "InvoiceLines" && record.type != "Customers") {
+      lines.PassedOver(i, "record type " + record.type + " is not posted to this back-end");
+      continue;
+    }
+    posting.Refresh();
+    int skipped = posting.lines_skipped();
+    int changed = posting.customers_changed();
+    if (record.type == "InvoiceLines") {
+      posting.PostInvoiceLine(record, SaleLineOf(record));
+      if (posting.lines_skipped() != skipped) {
+        lines.Kept(i, "the invoice could not be written");
+      } else {
+        lines.Posted(i);
+      }
+    } else {
+      posting.UpdateCustomer(CustomerChangeOf(record));
+      if (posting.customers_changed() != changed) {
+        lines.Posted(i);
+      } else {
+        lines.Rejected(i, "no such customer");
+      }
+    }
+    posting.Remember();
+  }
+  posting.Sync();
+}
+
 void PostAuroraTransactions(RunContext& ctx) {
   std::string text;
   Status s = ctx.env->ReadFile(ctx.Path(kStagingFile), &text);
@@ -592,24 +625,19 @@ void PostAuroraTransactions(RunContext& ctx) {
             s.ToString());
     return;
   }
-  AuroraPosting posting(ctx);
-  LineReader reader(text);
-  std::string_view line;
-  while (reader.Next(&line)) {
-    TransactionRecord record = ParseTransactionLine(line);
-    if (record.type != "InvoiceLines" && record.type != "Customers") continue;
-    posting.Refresh();
-    if (record.type == "InvoiceLines") {
-      posting.PostInvoiceLine(record, SaleLineOf(record));
-    } else {
-      posting.UpdateCustomer(CustomerChangeOf(record));
-    }
-    posting.Remember();
-  }
-  posting.Sync();
-  ctx.Log("Aurora posting: " + std::to_string(posting.lines_posted()) + " invoice lines posted, " +
-          std::to_string(posting.lines_skipped()) + " not posted, " +
-          std::to_string(posting.customers_changed()) + " customers changed");
+  DeviceLines lines(0, SplitLines(text));
+  PostAuroraLines(ctx, lines);
 }
+
+namespace {
+
+class AuroraDevicePosting : public Posting {
+ public:
+  void PostDevice(RunContext& ctx, DeviceLines& lines) override { PostAuroraLines(ctx, lines); }
+};
+
+}  // namespace
+
+std::unique_ptr<Posting> NewAuroraPosting() { return std::make_unique<AuroraDevicePosting>(); }
 
 }  // namespace lumbra

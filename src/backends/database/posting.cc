@@ -5,11 +5,9 @@
 #include "backends/database/connection.h"
 #include "backends/database/database.h"
 #include "backends/database/recordset.h"
-#include "intake/device_files.h"
+#include "intake/posting.h"
 #include "platform/env.h"
-#include "text/lines.h"
 #include "backends/context/run_context.h"
-#include "tables/device_tables.h"
 
 namespace lumbra {
 namespace database {
@@ -71,86 +69,70 @@ Status PostInto(Connection* connection, const TransactionRecord& record, const C
   return rs.Update();
 }
 
-bool HoldsMailLines(std::string_view text) {
-  LineReader reader(text);
-  std::string_view line;
-  while (reader.Next(&line)) {
-    TransactionRecord record = ParseTransactionLine(line);
-    if (!record.field1.empty() && record.type.compare(0, 4, "Mail") == 0) return true;
-  }
-  return false;
-}
-
-struct FileTally {
-  int added = 0, updated = 0, not_posted = 0, detailed = 0;
-};
-
-void LogLine(RunContext& ctx, const std::string& where, const LineResult& r, FileTally* tally) {
-  bool failed = r.outcome == LineOutcome::kNotPosted;
-  if (!failed && r.skipped.empty()) return;
-  if (++tally->detailed > kDetailedLinesPerFile) return;
-  std::string message = where + (failed ? ": not posted: " + r.reason : ": posted");
+// Detailed notes on skipped pairs per device file; beyond them only a count.
+void LogSkippedPairs(RunContext& ctx, const std::string& where, const LineResult& r,
+                     int* detailed) {
+  if (r.skipped.empty() || ++*detailed > kDetailedLinesPerFile) return;
+  std::string message = where + ": posted";
   for (const std::string& pair : r.skipped) message += "; pair " + pair + " skipped";
   ctx.Log(message);
 }
 
-// Posts one device's file; false when the file is to stay for a later pass.
-bool PostDeviceFile(RunContext& ctx, Connection* connection, int device, std::string_view text) {
-  const std::string dev = "device " + std::to_string(device);
-  if (HoldsMailLines(text)) {
-    ctx.Log(dev + ": transaction file still holds mail lines (their routing failed); kept for a "
-            "later pass");
-    return false;
+class DatabasePosting : public Posting {
+ public:
+  bool UsesStagingFile() const override { return false; }
+
+  void BeginPass(RunContext& ctx) override {
+    if (ctx.DataPath.empty()) ctx.DataPath = kDefaultDatabaseFile;
+    OpenDatabaseConnection(ctx);
   }
-  Status work = connection->BeginWork();
-  if (!work.ok() && !connection->read_only()) {
-    ctx.Log(dev + ": lines are committed one by one: " + work.message());
-  }
-  FileTally tally;
-  LineReader reader(text);
-  std::string_view line;
-  int number = 0;
-  while (reader.Next(&line)) {
-    ++number;
-    TransactionRecord record = ParseTransactionLine(line);
-    if (record.field1.empty()) continue;
-    LineResult r = PostRecord(connection, record);
-    if (!connection->IsOpen()) {
-      if (connection->in_work()) connection->RollbackWork();
-      ctx.Log(dev + ": the database connection was lost at line " + std::to_string(number) +
-              " (" + r.reason + "); transaction file kept for a later pass");
-      return false;
+
+  // All lines of the device are one unit of work, each under a savepoint of
+  // its own, so a refused line leaves nothing behind; the fates are reported
+  // only once the unit is committed, so a pass killed before leaves the
+  // whole file to be posted again.
+  void PostDevice(RunContext& ctx, DeviceLines& lines) override {
+    Connection* connection = ctx.DbConnection.get();
+    const std::string dev = "device " + std::to_string(lines.device());
+    if (connection == nullptr || !connection->IsOpen()) {
+      return lines.KeepRest("no database connection");
     }
-    switch (r.outcome) {
-      case LineOutcome::kAdded:
-        ++tally.added;
-        break;
-      case LineOutcome::kUpdated:
-        ++tally.updated;
-        break;
-      case LineOutcome::kNotPosted:
-        ++tally.not_posted;
-        break;
+    Status work = connection->BeginWork();
+    if (!work.ok() && !connection->read_only()) {
+      ctx.Log(dev + ": lines are committed one by one: " + work.message());
     }
-    LogLine(ctx, dev + " line " + std::to_string(number) + " (" + record.type + ")", r, &tally);
-  }
-  if (connection->in_work()) {
-    Status s = connection->CommitWork();
-    if (!s.ok()) {
-      ctx.Log(dev + ": the lines were not committed (" + s.message() +
-              "); transaction file kept for a later pass");
-      return false;
+    std::vector<std::pair<size_t, LineResult>> results;
+    int detailed = 0;
+    for (size_t i = 0; i < lines.size(); ++i) {
+      if (!lines.pending(i)) continue;
+      TransactionRecord record = ParseTransactionLine(lines.line(i));
+      LineResult r = PostRecord(connection, record);
+      if (!connection->IsOpen()) {
+        if (connection->in_work()) connection->RollbackWork();
+        return lines.KeepRest("the database connection was lost at line " +
+                              std::to_string(i + 1) + " (" + r.reason + ")");
+      }
+      LogSkippedPairs(ctx, dev + " line " + std::to_string(i + 1) + " (" + record.type + ")", r,
+                      &detailed);
+      results.emplace_back(i, std::move(r));
+    }
+    if (connection->in_work()) {
+      Status s = connection->CommitWork();
+      if (!s.ok()) return lines.KeepRest("the lines were not committed: " + s.message());
+    }
+    if (detailed > kDetailedLinesPerFile) {
+      ctx.Log(dev + ": " + std::to_string(detailed - kDetailedLinesPerFile) +
+              " more lines with skipped pairs not shown");
+    }
+    for (auto& [i, r] : results) {
+      if (r.outcome == LineOutcome::kNotPosted) {
+        lines.Rejected(i, r.reason);
+      } else {
+        lines.Posted(i);
+      }
     }
   }
-  if (tally.detailed > kDetailedLinesPerFile) {
-    ctx.Log(dev + ": " + std::to_string(tally.detailed - kDetailedLinesPerFile) +
-            " more lines with problems not shown");
-  }
-  ctx.Log(dev + ": " + std::to_string(tally.added) + " records added, " +
-          std::to_string(tally.updated) + " updated, " + std::to_string(tally.not_posted) +
-          " lines not posted");
-  return true;
-}
+};
 
 }  // namespace
 
@@ -204,26 +186,8 @@ LineResult PostRecord(Connection* connection, const TransactionRecord& record) {
 
 }  // namespace database
 
-void PostDatabaseTransactions(RunContext& ctx) {
-  database::Connection* connection = ctx.DbConnection.get();
-  for (int device = kFirstDevice; device <= kLastDevice; ++device) {
-    std::string path = IntakeFilePath(ctx, device);
-    if (!ctx.env->FileExists(path)) continue;
-    const std::string dev = "device " + std::to_string(device);
-    if (connection == nullptr || !connection->IsOpen()) {
-      ctx.Log(dev + ": no database connection; transaction file kept for a later pass");
-      continue;
-    }
-    std::string text;
-    Status s = ctx.env->ReadFile(path, &text);
-    if (!s.ok()) {
-      ctx.Log(dev + ": transaction file cannot be read, kept for a later pass: " + s.ToString());
-      continue;
-    }
-    if (!database::PostDeviceFile(ctx, connection, device, text)) continue;
-    s = ctx.env->DeleteFile(path);
-    if (!s.ok()) ctx.Log(dev + ": posted transaction file not deleted: " + s.ToString());
-  }
+std::unique_ptr<Posting> NewDatabasePosting() {
+  return std::make_unique<database::DatabasePosting>();
 }
 
 }  // namespace lumbra

@@ -504,20 +504,22 @@ class ImportFile {
   }
 
   // Saves a file that received rows; removes one that did not, so that no
-  // file holding only its header row is left for the user to import.
-  void Finish(RunContext& ctx) const {
+  // file holding only its header row is left for the user to import. False
+  // when its rows could not be written.
+  bool Finish(RunContext& ctx) {
     if (rows_ > 0) {
       Status s = ctx.env->WriteFile(path_, bytes_);
       if (s.ok()) {
         ctx.Log("MYOB import file " + path_ + " written: " + std::to_string(rows_) + " rows");
-        return;
+        return true;
       }
       ctx.Log("MYOB import file " + path_ + " not written: " + s.ToString());
       // What Create wrote is the header alone.
       if (created_) Remove(ctx, "the header row written before");
-      return;
+      return false;
     }
     if (ctx.env->FileExists(path_)) Remove(ctx, "no records");
+    return true;
   }
   const std::string& path() const { return path_; }
 
@@ -539,7 +541,9 @@ class ImportFile {
 
 }  // namespace
 
-Status WriteMyobSaleFiles(RunContext& ctx, int device, int edition) {
+Status WriteMyobSaleFiles(RunContext& ctx, int device, int edition,
+                          std::vector<SaleLineFile>* line_files) {
+  if (line_files) line_files->clear();
   const ReferenceData ref = ReadReferenceData(ctx, edition);
   const Layout layout = Layout::Of(edition);
   const GstRate gst(ref.rate);
@@ -577,27 +581,39 @@ Status WriteMyobSaleFiles(RunContext& ctx, int device, int edition) {
     item_sales.Finish(ctx);
     return s;
   }
+  // Which file each staged line went to: 0 none, 1 to 3 the files below.
+  std::vector<int> file_of;
   LineReader lines(staged);
   std::string_view text;
   while (lines.Next(&text)) {
     TransactionRecord line = ParseTransactionLine(text);
+    file_of.push_back(0);
     if (line.type != "InvoiceLines" && line.type != "Jobs") continue;
     SaleRecord r = ReadSaleRecord(line, ref);
     switch (r.kind) {
       case RecordKind::kItemSale:
         item_sales.Add(r.customer + r.ordnum, ItemSaleRow(r, layout, gst));
+        file_of.back() = 1;
         break;
       case RecordKind::kServiceSale:
         service_sales.Add(r.customer + r.ordnum, ServiceSaleRow(r, layout, gst));
+        file_of.back() = 2;
         break;
       case RecordKind::kTimeSlip:
         time_slips.Add("", TimeSlipRow(r));
+        file_of.back() = 3;
         break;
     }
   }
-  item_sales.Finish(ctx);
-  service_sales.Finish(ctx);
-  time_slips.Finish(ctx);
+  const bool written[4] = {true, item_sales.Finish(ctx), service_sales.Finish(ctx),
+                           time_slips.Finish(ctx)};
+  if (line_files) {
+    for (int f : file_of) {
+      line_files->push_back(f == 0           ? SaleLineFile::kNone
+                            : written[f] ? SaleLineFile::kWritten
+                                         : SaleLineFile::kNotWritten);
+    }
+  }
   return Status::OK();
 }
 
