@@ -49,6 +49,19 @@ std::string EncodeLine(std::string_view line) {
   return out;
 }
 
+std::string FoldedAsDevicesSee(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(Unaccented(static_cast<unsigned char>(c)));
+  return out;
+}
+
+bool HasFoldedBytes(std::string_view text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0xFC) return true;
+  }
+  return false;
+}
+
 std::string DecodeLine(std::string_view line) {
   std::string out;
   out.reserve(line.size());
