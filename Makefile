@@ -3,6 +3,8 @@
 BUILD      ?= build
 SAN_BUILD  ?= build-sanitize
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
+# ON in the project's CI (.ci/run): warnings are errors there only.
+WERROR     ?= OFF
 PACKAGES    = cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libcurl4-openssl-dev \
               unixodbc-dev libsqliteodbc odbc-mdbtools odbc-postgresql postgresql \
               python3-dbfread python3-dbf
@@ -21,7 +23,7 @@ deps:
 	fi
 
 build: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMBRA_WERROR=$(WERROR) >/dev/null
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
@@ -32,7 +34,8 @@ test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 test-sanitize: deps
-	cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DLUMBRA_SANITIZE=ON -DLUMBRA_BENCH=OFF >/dev/null
+	cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DLUMBRA_SANITIZE=ON -DLUMBRA_BENCH=OFF \
+	  -DLUMBRA_WERROR=$(WERROR) >/dev/null
 	cmake --build $(SAN_BUILD) -j $(JOBS)
 	cd $(SAN_BUILD) && ctest --output-on-failure -j $(JOBS)
 
