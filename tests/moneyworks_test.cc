@@ -96,11 +96,11 @@ Lines Table(const test::TempDir& dir, std::string_view table) {
   return rows;
 }
 
-void Export(const test::TempDir& dir, const std::string& data_path, long timeout_ms = 5000) {
+void Export(const test::TempDir& dir, const std::string& data_path, long silence_ms = 5000) {
   dir.MakeDir("1");  // the run driver sees to it before any export
   test::TestRun run(dir);
   run.ctx().DataPath = data_path;
-  auto http = moneyworks::NewCurlHttpClient({.timeout_ms = timeout_ms});
+  auto http = moneyworks::NewCurlHttpClient({.silence_ms = silence_ms});
   ExportMoneyWorks(run.ctx(), http.get());
 }
 
@@ -264,7 +264,7 @@ TEST(MoneyWorksExport, AFailedExportCostsItsSectionAndTheNext) {
     server.replies[c.table] = c.reply;
     test::TempDir dir;
     auto start = std::chrono::steady_clock::now();
-    Export(dir, server.Url(), /*timeout_ms=*/1000);
+    Export(dir, server.Url(), /*silence_ms=*/1000);
     if (test::TimingIsMeaningful()) {  // the time limit holds
       EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     }
@@ -276,6 +276,24 @@ TEST(MoneyWorksExport, AFailedExportCostsItsSectionAndTheNext) {
     }
     EXPECT_NE(dir.Read("Lumbra.log").find(c.logged), std::string::npos) << c.logged;
   }
+}
+
+// Only silence counts: an answer that keeps coming, however slowly, is taken
+// whole; "httptimeout=" sets how much silence a pass puts up with.
+TEST(MoneyWorksExport, SlowAnswersAreTakenSilentOnesGivenUp) {
+  FakeDatacentre server;
+  server.replies["Product"] = {200, {}, test::TestData("moneyworks/exports/Product.txt"),
+                               test::HttpReply::Mode::kSlow, /*pause_ms=*/400};
+  server.replies["Job"] = {200, {}, "", test::HttpReply::Mode::kSilent};
+  test::TempDir dir;
+  dir.Write("Lumbra.ini", "appname=MoneyWorks Gold\r\nhttptimeout=1\r\npath=" + server.Url() + "\r\n");
+  test::TestRun run(dir);
+  auto start = std::chrono::steady_clock::now();
+  RunPass(run.ctx());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+  EXPECT_EQ(Table(dir, "StockItems"), SplitLines(test::TestData("moneyworks/tables/StockItems.txt")));
+  EXPECT_FALSE(dir.Exists("1\\Jobs.dat"));
+  EXPECT_NE(dir.Read("Lumbra.log").find("nothing received for 1 s"), std::string::npos);
 }
 
 TEST(MoneyWorksPass, SettingsNameTheServerAndTheDevicesGetTheTables) {

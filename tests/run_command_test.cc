@@ -15,7 +15,7 @@ CommandSpec Shell(const std::string& script, std::string input = "") {
   CommandSpec command;
   command.argv = {"/bin/sh", "-c", script};
   command.input = std::move(input);
-  command.time_limit_ms = 20000;
+  command.silence_limit_ms = 20000;
   return command;
 }
 
@@ -63,13 +63,23 @@ TEST(RunCommandTest, LimitsKillTheWholeCommand) {
   Env* env = Env::Default();
   CommandResult result;
   // The background sleep keeps standard output open after the shell is
-  // gone; the time limit ends it too.
+  // gone, silent; the limit ends it too.
   CommandSpec command = Shell("sleep 30 & echo partial; exit 0");
-  command.time_limit_ms = 300;
+  command.silence_limit_ms = 300;
   auto start = std::chrono::steady_clock::now();
   ASSERT_TRUE(env->RunCommand(command, &result).ok());
   EXPECT_EQ(result.end, CommandResult::End::kTimedOut);
+  EXPECT_EQ(result.output, "partial\n");
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));  // not the sleep's 30
+
+  // Slow but never silent for long, on either output: it runs to its end,
+  // well past the limit in all.
+  for (const char* to : {"", ">&2"}) {
+    command = Shell(std::string("for i in 1 2 3 4 5 6; do echo $i ") + to + "; sleep 0.3; done");
+    command.silence_limit_ms = 1500;
+    ASSERT_TRUE(env->RunCommand(command, &result).ok());
+    EXPECT_EQ(result.end, CommandResult::End::kExited) << to;
+  }
 
   command = Shell("yes");
   command.output_limit = 100000;

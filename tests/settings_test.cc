@@ -26,6 +26,23 @@ TEST(ParseSettings, TakesExactKeysAndTheLastOfEach) {
   EXPECT_EQ(Parse("appname=\r\n").name, "");
 }
 
+// Older files without these lines, and lines that are no whole number of
+// seconds in range, leave the defaults.
+TEST(ParseSettings, TimeLimitsInWholeSeconds) {
+  TimeLimits limits;
+  std::vector<std::string> problems;
+  ParseTimeLimits("appname=x\r\n", &limits, &problems);
+  EXPECT_EQ(limits.http_seconds, TimeLimits::kDefaultHttpSeconds);
+  EXPECT_EQ(limits.qbxml_seconds, TimeLimits::kDefaultQbxmlSeconds);
+  ParseTimeLimits("httptimeout=600\r\nqbxmltimeout= 45 \nhttptimeout=0\rHTTPTIMEOUT=5\r\n"
+                  "qbxmltimeout=9x\r\nqbxmltimeout=86401\r\nhttptimeout =7\r\n",
+                  &limits, &problems);
+  EXPECT_EQ(limits.http_seconds, 600);
+  EXPECT_EQ(limits.qbxml_seconds, 45);
+  ASSERT_EQ(problems.size(), 3u);
+  EXPECT_EQ(problems[0], "httptimeout=0 is not a number of seconds from 1 to 86400; 600 s holds");
+}
+
 // Aurora wants the folder of its database; MoneyWorks Gold a document; the
 // database back-ends take the path as a connection string; the rest a folder.
 TEST(NormaliseDataPath, EachBackEndItsRule) {
@@ -60,6 +77,12 @@ TEST(ReadSettings, ReadsAndNormalisesFromTheWorkingFolderOrFallsBack) {
   ReadSettings(run.ctx());
   EXPECT_EQ(run.ctx().BackendName, kAuroraBackend);
   EXPECT_EQ(run.ctx().DataPath, "/srv/a");
+
+  dir.Write("Lumbra.ini", "appname=MoneyWorks Gold\r\nhttptimeout=900\r\nqbxmltimeout=soon\r\n");
+  ReadSettings(run.ctx());
+  EXPECT_EQ(run.ctx().time_limits.http_seconds, 900);
+  EXPECT_EQ(run.ctx().time_limits.qbxml_seconds, TimeLimits::kDefaultQbxmlSeconds);
+  EXPECT_NE(dir.Read("Lumbra.log").find("settings: qbxmltimeout=soon is not"), std::string::npos);
 }
 
 }  // namespace

@@ -38,13 +38,18 @@ struct CommandSpec {
   std::string working_dir;
   // Written to its standard input, which is then closed.
   std::string input;
-  // Past this time, or past this many bytes of standard output, the program
-  // and everything it started are killed. 0: no limit.
-  uint64_t time_limit_ms = 0;
+  // The program and everything it started are killed once it has written
+  // nothing, to standard output or standard error, for silence_limit_ms
+  // (counted from its start, then from the last byte it wrote; a program
+  // that has closed both and runs on is silent), or once its standard
+  // output passes output_limit bytes. A slow program that keeps writing is
+  // never cut off. 0: no limit.
+  uint64_t silence_limit_ms = 0;
   uint64_t output_limit = 0;
 };
 
 struct CommandResult {
+  // kTimedOut: the silence limit passed.
   enum class End { kExited, kSignaled, kTimedOut, kOutputTooLarge };
   End end = End::kExited;
   int exit_status = 0;  // for kExited

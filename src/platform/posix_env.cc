@@ -332,15 +332,17 @@ Status RunChild(const CommandSpec& command, CommandResult* result) {
   }
   if (command.input.empty()) in.Close(1);
 
-  const uint64_t start = MonotonicMillis();
+  // The silence limit counts from the start, then from the last byte read.
+  uint64_t last_output = MonotonicMillis();
   bool killed = false;
   auto kill_all = [&](CommandResult::End end) {
     ::kill(-pid, SIGKILL);
     result->end = end;
     killed = true;
   };
-  auto time_is_up = [&] {
-    return command.time_limit_ms > 0 && MonotonicMillis() - start >= command.time_limit_ms;
+  auto silence_is_up = [&] {
+    return command.silence_limit_ms > 0 &&
+           MonotonicMillis() - last_output >= command.silence_limit_ms;
   };
 
   size_t written = 0;
@@ -348,13 +350,13 @@ Status RunChild(const CommandSpec& command, CommandResult* result) {
   char buf[1 << 16];
   while (!killed && (out.fd[0] >= 0 || err.fd[0] >= 0)) {
     int timeout = -1;
-    if (command.time_limit_ms > 0) {
-      uint64_t elapsed = MonotonicMillis() - start;
-      if (elapsed >= command.time_limit_ms) {
+    if (command.silence_limit_ms > 0) {
+      uint64_t silent = MonotonicMillis() - last_output;
+      if (silent >= command.silence_limit_ms) {
         kill_all(CommandResult::End::kTimedOut);
         break;
       }
-      timeout = static_cast<int>(std::min<uint64_t>(command.time_limit_ms - elapsed, INT_MAX));
+      timeout = static_cast<int>(std::min<uint64_t>(command.silence_limit_ms - silent, INT_MAX));
     }
     struct pollfd fds[3];
     int count = 0;
@@ -393,6 +395,7 @@ Status RunChild(const CommandSpec& command, CommandResult* result) {
         (fd == out.fd[0] ? out : err).Close(0);
         continue;
       }
+      last_output = MonotonicMillis();
       if (fd == out.fd[0]) {
         result->output.append(buf, static_cast<size_t>(n));
         if (command.output_limit > 0 && result->output.size() > command.output_limit) {
@@ -408,15 +411,15 @@ Status RunChild(const CommandSpec& command, CommandResult* result) {
   out.Close(0);
   err.Close(0);
 
-  // A program may close its output and still run on: the time limit holds
-  // until it has ended.
+  // A program may close its output and still run on, silent: the limit
+  // holds until it has ended.
   int status = 0;
   for (;;) {
-    pid_t w = ::waitpid(pid, &status, killed || command.time_limit_ms == 0 ? 0 : WNOHANG);
+    pid_t w = ::waitpid(pid, &status, killed || command.silence_limit_ms == 0 ? 0 : WNOHANG);
     if (w == pid) break;
     if (w < 0 && errno != EINTR) break;
     if (w == 0) {
-      if (time_is_up()) {
+      if (silence_is_up()) {
         kill_all(CommandResult::End::kTimedOut);
       } else {
         ::usleep(2000);

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 
 namespace lumbra::test {
 namespace {
@@ -111,8 +112,11 @@ void HttpTestServer::Answer(int fd) {
   for (const auto& [key, value] : reply.headers) out += key + ": " + value + "\r\n";
   bool cut = reply.mode == HttpReply::Mode::kCutShort;
   out += "\r\n" + reply.body.substr(0, cut ? reply.body.size() / 2 : std::string::npos);
+  const bool slow = reply.mode == HttpReply::Mode::kSlow;
+  const size_t piece = slow ? out.size() / 5 + 1 : out.size();
   for (std::string_view rest = out; !rest.empty();) {
-    ssize_t n = ::send(fd, rest.data(), rest.size(), MSG_NOSIGNAL);
+    if (slow && rest.size() < out.size()) std::this_thread::sleep_for(std::chrono::milliseconds(reply.pause_ms));
+    ssize_t n = ::send(fd, rest.data(), std::min(rest.size(), piece), MSG_NOSIGNAL);
     if (n <= 0) return;
     rest.remove_prefix(static_cast<size_t>(n));
   }

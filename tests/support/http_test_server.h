@@ -27,11 +27,13 @@ struct HttpReply {
     kNormal,
     kSilent,    // reads the request and never answers
     kCutShort,  // announces the whole body, sends half of it and hangs up
+    kSlow,      // sends the answer in five pieces, pause_ms apart
   };
   int status = 200;
   std::vector<std::pair<std::string, std::string>> headers;
   std::string body;
   Mode mode = Mode::kNormal;
+  int pause_ms = 0;
 };
 
 class HttpTestServer {

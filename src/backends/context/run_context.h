@@ -13,6 +13,7 @@
 #include "platform/env.h"
 #include "text/paths.h"
 #include "backends/context/run_log.h"
+#include "backends/context/settings.h"
 #include "text/sorted_rows.h"
 
 namespace lumbra {
@@ -44,6 +45,7 @@ struct RunContext {
 
   std::string BackendName;
   std::string DataPath;
+  TimeLimits time_limits;  // from the settings file
   std::string LineBuffer;
   std::string FieldBuffer;
   SortedRows RowBuffer;

@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace lumbra {
 
@@ -20,6 +21,25 @@ void ReadSettings(RunContext& ctx);
 // The settings lines applied to *backend_name and *data_path (raw, before
 // normalisation); the last line of a key wins.
 void ParseSettings(std::string_view text, std::string* backend_name, std::string* data_path);
+
+// How long, in seconds, an outside server or program may stay silent before
+// the pass gives up on it: a MoneyWorks server that sends no byte
+// ("httptimeout="), the qbXML processor command that writes nothing
+// ("qbxmltimeout="). Silence, not the whole time: a large answer that keeps
+// coming is never cut off.
+struct TimeLimits {
+  static constexpr int kDefaultHttpSeconds = 120;
+  static constexpr int kDefaultQbxmlSeconds = 300;
+  static constexpr int kMaxSeconds = 86400;
+  int http_seconds = kDefaultHttpSeconds;
+  int qbxml_seconds = kDefaultQbxmlSeconds;
+};
+
+// The "httptimeout=" and "qbxmltimeout=" lines applied to *limits (the last
+// line of a key wins). A value must be a whole number of seconds from 1 to
+// kMaxSeconds (blanks around it allowed); any other value is passed over,
+// and *problems gets a line saying so.
+void ParseTimeLimits(std::string_view text, TimeLimits* limits, std::vector<std::string>* problems);
 
 // DataPath by the rule of the named back-end: the database and qbXML names
 // keep it as read; the Aurora rule strips a DBF file name; MoneyWorks Gold

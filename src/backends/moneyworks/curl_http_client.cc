@@ -1,5 +1,6 @@
 #include <curl/curl.h>
 
+#include <chrono>
 #include <mutex>
 #include <string>
 
@@ -20,14 +21,34 @@ std::string_view TrimBlanks(std::string_view s) {
   return s;
 }
 
+using Clock = std::chrono::steady_clock;
+
+std::string DurationText(long ms) {
+  if (ms % 1000 == 0) return std::to_string(ms / 1000) + " s";
+  return std::to_string(ms) + " ms";
+}
+
 struct Transfer {
   HttpResponse* response;
   size_t max_body_bytes;
+  std::chrono::milliseconds silence_limit;
+  Clock::time_point last_byte = Clock::now();
   bool too_large = false;
+  bool silent = false;
 };
+
+// libcurl calls this about once a second while nothing moves, so the
+// silence limit is kept to within about a second.
+int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  auto* t = static_cast<Transfer*>(user);
+  if (Clock::now() - t->last_byte < t->silence_limit) return 0;
+  t->silent = true;
+  return 1;  // ends the transfer
+}
 
 size_t OnBody(char* data, size_t size, size_t count, void* user) {
   auto* t = static_cast<Transfer*>(user);
+  t->last_byte = Clock::now();
   size_t n = size * count;
   if (t->response->body.size() + n > t->max_body_bytes) {
     t->too_large = true;
@@ -39,6 +60,7 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
 
 size_t OnHeader(char* data, size_t size, size_t count, void* user) {
   auto* t = static_cast<Transfer*>(user);
+  t->last_byte = Clock::now();
   size_t n = size * count;
   std::string_view line(data, n);
   // A status line starts a new response (after "100 Continue", say): only
@@ -76,7 +98,8 @@ class CurlHttpClient : public HttpClient {
       }
       list = grown;
     }
-    Transfer transfer{response, limits_.max_body_bytes};
+    Transfer transfer{response, limits_.max_body_bytes,
+                      std::chrono::milliseconds(limits_.silence_ms)};
     char error[CURL_ERROR_SIZE] = {0};
 
     curl_easy_setopt(curl_, CURLOPT_URL, url.c_str());
@@ -87,8 +110,12 @@ class CurlHttpClient : public HttpClient {
     curl_easy_setopt(curl_, CURLOPT_HEADERFUNCTION, OnHeader);
     curl_easy_setopt(curl_, CURLOPT_HEADERDATA, &transfer);
     curl_easy_setopt(curl_, CURLOPT_ERRORBUFFER, error);
-    curl_easy_setopt(curl_, CURLOPT_TIMEOUT_MS, limits_.timeout_ms);
-    curl_easy_setopt(curl_, CURLOPT_CONNECTTIMEOUT_MS, limits_.timeout_ms);
+    // No limit on the whole transfer: only a connection that is not made,
+    // or a server that falls silent, ends it.
+    curl_easy_setopt(curl_, CURLOPT_CONNECTTIMEOUT_MS, limits_.connect_ms);
+    curl_easy_setopt(curl_, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl_, CURLOPT_XFERINFOFUNCTION, OnProgress);
+    curl_easy_setopt(curl_, CURLOPT_XFERINFODATA, &transfer);
     curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl_, CURLOPT_FOLLOWLOCATION, 0L);
     // The server is reached directly, whatever proxy the environment names.
@@ -102,6 +129,9 @@ class CurlHttpClient : public HttpClient {
     curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, nullptr);
     curl_easy_setopt(curl_, CURLOPT_ERRORBUFFER, nullptr);
     curl_slist_free_all(list);
+    if (transfer.silent) {
+      return Status::IOError("timed out: nothing received for " + DurationText(limits_.silence_ms));
+    }
     if (transfer.too_large) {
       return Status::IOError("response larger than " + std::to_string(limits_.max_body_bytes) +
                              " bytes");

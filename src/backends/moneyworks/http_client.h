@@ -32,7 +32,7 @@ class HttpClient {
   virtual ~HttpClient() = default;
   // Fetches url, sending each of headers ("Name: value") as given. A failed
   // Status means no complete response arrived: the connection was refused,
-  // the time limit passed, the body was cut short or grew past the size
+  // a time limit passed, the body was cut short or grew past the size
   // limit. Any HTTP status that did arrive is OK here; the caller judges it.
   virtual Status Get(const std::string& url, const std::vector<std::string>& headers,
                      HttpResponse* response) = 0;
@@ -40,9 +40,13 @@ class HttpClient {
   virtual void Close() = 0;
 };
 
+// A request fails when the connection is not made within connect_ms, when
+// no byte arrives for silence_ms (counted from the start of the request,
+// then from the last byte received), or when the body passes
+// max_body_bytes. A large answer that keeps coming takes as long as it takes.
 struct HttpLimits {
-  // The whole of one request, connecting included.
-  long timeout_ms = 30000;
+  long connect_ms = 30000;
+  long silence_ms = 120000;
   size_t max_body_bytes = size_t{256} << 20;
 };
 

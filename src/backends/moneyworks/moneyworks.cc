@@ -185,7 +185,9 @@ void ReadJobLine(RunContext& ctx) {
 }  // namespace
 
 void ExportMoneyWorks(RunContext& ctx) {
-  std::unique_ptr<moneyworks::HttpClient> http = moneyworks::NewCurlHttpClient();
+  moneyworks::HttpLimits limits;
+  limits.silence_ms = static_cast<long>(ctx.time_limits.http_seconds) * 1000;
+  std::unique_ptr<moneyworks::HttpClient> http = moneyworks::NewCurlHttpClient(limits);
   ExportMoneyWorks(ctx, http.get());
 }
 

@@ -227,7 +227,7 @@ void ExportQbxml(RunContext& ctx, const QbxmlProcessorOptions& options) {
 }
 
 void ExportQuickBooksQbxml(RunContext& ctx) {
-  ExportQbxml(ctx, QbxmlProcessorOptionsFromEnvironment(ctx.env));
+  ExportQbxml(ctx, QbxmlProcessorOptionsFromEnvironment(ctx.env, ctx.time_limits.qbxml_seconds));
 }
 
 }  // namespace lumbra

@@ -26,7 +26,7 @@ std::string EndText(const CommandResult& result, const QbxmlProcessorOptions& op
     case CommandResult::End::kSignaled:
       return "ended by signal " + std::to_string(result.signal);
     case CommandResult::End::kTimedOut:
-      return "no answer within " + TimeText(options.time_limit_ms) + ", killed";
+      return "no output for " + TimeText(options.silence_limit_ms) + ", killed";
     case CommandResult::End::kOutputTooLarge:
       return "response larger than " + SizeText(options.response_limit) + ", killed";
   }
@@ -65,7 +65,7 @@ class CommandRequestProcessor : public RequestProcessor {
     command.environment = {{"QBXML_COMPANY_FILE", company_file_}, {"QBXML_APP_NAME", app_name_}};
     command.working_dir = working_dir_;
     command.input = request;
-    command.time_limit_ms = options_.time_limit_ms;
+    command.silence_limit_ms = options_.silence_limit_ms;
     command.output_limit = options_.response_limit;
     CommandResult result;
     Status s = env_->RunCommand(command, &result);
@@ -111,9 +111,10 @@ class CommandRequestProcessor : public RequestProcessor {
 
 }  // namespace
 
-QbxmlProcessorOptions QbxmlProcessorOptionsFromEnvironment(Env* env) {
+QbxmlProcessorOptions QbxmlProcessorOptionsFromEnvironment(Env* env, int silence_seconds) {
   QbxmlProcessorOptions options;
   env->GetEnvVar(kProcessorCommandVariable, &options.command_line);
+  options.silence_limit_ms = static_cast<uint64_t>(silence_seconds) * 1000;
   return options;
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "backends/context/settings.h"
 #include "platform/status.h"
 
 namespace lumbra {
@@ -60,14 +61,17 @@ inline constexpr std::string_view kProcessorNotAvailable =
 struct QbxmlProcessorOptions {
   // Run through /bin/sh once per request; empty: there is no processor.
   std::string command_line;
-  // Past either limit the command is killed and the request fails.
-  uint64_t time_limit_ms = 60 * 1000;
+  // The command is killed, and the request fails, once it has written
+  // nothing (on either output) for this long, or once its answer passes
+  // response_limit bytes. A large answer that keeps coming takes as long as
+  // it takes.
+  uint64_t silence_limit_ms = uint64_t{TimeLimits::kDefaultQbxmlSeconds} * 1000;
   uint64_t response_limit = uint64_t{256} << 20;
 };
 
 // The command from LUMBRA_QBXML_PROCESSOR (unset and empty alike mean none),
-// with the standard limits.
-QbxmlProcessorOptions QbxmlProcessorOptionsFromEnvironment(Env* env);
+// with the standard response limit and the given silence limit.
+QbxmlProcessorOptions QbxmlProcessorOptionsFromEnvironment(Env* env, int silence_seconds);
 
 // The processor of this platform. ProcessRequest runs the command through
 // /bin/sh in working_dir, with QBXML_COMPANY_FILE (the session's company
