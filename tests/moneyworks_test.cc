@@ -11,6 +11,7 @@
 
 #include "backends/moneyworks/application.h"
 #include "backends/moneyworks/http_client.h"
+#include "text/cp1252.h"
 #include "text/lines.h"
 #include "run/run_driver.h"
 #include "text/text_fields.h"
@@ -146,12 +147,12 @@ TEST(MoneyWorksUrl, RefusesWhatIsNotADatacentreDocument) {
 }
 
 TEST(MoneyWorksText, Utf8BecomesWindows1252) {
-  EXPECT_EQ(moneyworks::Utf8ToCp1252("Caf\xC3\xA9 \xE2\x82\xAC 5 \xE2\x80\x94 \xC5\xA0"),
+  EXPECT_EQ(Utf8ToCp1252("Caf\xC3\xA9 \xE2\x82\xAC 5 \xE2\x80\x94 \xC5\xA0"),
             "Caf\xE9 \x80 5 \x97 \x8A");
   // Characters the code page lacks, and malformed bytes, become "?": a
   // snowman, a 4-byte emoji, a lone continuation byte, an overlong "/", an
   // encoded surrogate, a sequence cut off at the end.
-  EXPECT_EQ(moneyworks::Utf8ToCp1252("\xE2\x98\x83|\xF0\x9F\x98\x80|\x80|\xC0\xAF|\xED\xA0\x80|\xE2\x82"),
+  EXPECT_EQ(Utf8ToCp1252("\xE2\x98\x83|\xF0\x9F\x98\x80|\x80|\xC0\xAF|\xED\xA0\x80|\xE2\x82"),
             "?|?|?|??|???|??");
 }
 

@@ -6,6 +6,7 @@
 #include "backends/quickbooks/qbxml_export.h"
 #include "backends/quickbooks/qbxml_round_trip.h"
 #include "quickbooks_test_util.h"
+#include "text/xml_encoding.h"
 
 namespace lumbra {
 namespace {
@@ -140,6 +141,63 @@ TEST(QbxmlScanTest, LineTestsSlotsAndFallbacks) {
   EXPECT_EQ(sales_order, "<CustomerRet>\r\n<Name>C</Name>\r\n\r\n</CustomerRet>\r\r\n</CustomerRet>\r\n");
 }
 
+// A processor may answer in UTF-8, XML's default, or in UTF-16 (by its
+// byte-order mark): the devices get Windows-1252, and the characters it
+// lacks become "?", counted in one line of the log per answer.
+TEST_F(QbxmlExportTest, AnswersAreDecodedByTheirEncoding) {
+  int answers = 0;
+  for (std::string file : {"VendorQueryRq-utf8.xml", "VendorQueryRq-utf16.xml"}) {
+    dir_.Write("company\\VendorQueryRq.xml", test::QuickBooksTestData("encodings/" + file));
+    EXPECT_EQ(Export(), "");
+    EXPECT_EQ(Table("Suppliers"), test::ExpectedTable("encodings/Suppliers.txt")) << file;
+    std::string log = dir_.Read("Lumbra.log");
+    int lines = 0;
+    for (size_t at = 0; (at = log.find("VendorQueryRq answer: 2 characters", at)) != std::string::npos; ++at) {
+      ++lines;
+    }
+    EXPECT_EQ(lines, ++answers) << file;
+  }
+  // An answer in an encoding that is not known is no answer.
+  dir_.Write("company\\VendorQueryRq.xml", "<?xml version=\"1.0\" encoding=\"EBCDIC-US\"?>\n");
+  EXPECT_EQ(Export(), "encoding \"EBCDIC-US\" not known\n");
+  EXPECT_EQ(Table("Suppliers"), test::ExpectedTable("encodings/Suppliers.txt"));  // as it was
+}
+
+TEST(QbxmlDecodeTest, ByteOrderMarkThenDeclarationThenUtf8) {
+  struct Case {
+    std::string in, out, encoding;
+    size_t unmapped;
+  } const cases[] = {
+      {"<a>Caf\xC3\xA9 \xE2\x82\xAC</a>", "<a>Caf\xE9 \x80</a>", "UTF-8", 0},
+      {"\xEF\xBB\xBF<?xml version='1.0' encoding='windows-1252'?>\xC3\xA9\xE9",
+       "<?xml version='1.0' encoding='windows-1252'?>\xE9?", "UTF-8", 1},
+      {"<?xml version=\"1.0\" encoding = \"Windows-1252\" ?>\n\xE9\x80", "", "Windows-1252", 0},
+      {"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\x93q\x94", "", "ISO-8859-1", 0},
+      {"<?xml version=\"1.0\" encoding=\"us-ascii\"?>\xE9", "<?xml version=\"1.0\" encoding=\"us-ascii\"?>?",
+       "us-ascii", 1},
+      // Says UTF-16, written in single bytes.
+      {"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\xC3\xA9", "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\xE9",
+       "UTF-8", 0},
+      // Only the declaration names the encoding.
+      {"<a encoding=\"latin1\">\xE9</a>", "<a encoding=\"latin1\">?</a>", "UTF-8", 1},
+      {std::string("\xFF\xFE<\0\xE9\0\xAC\x20\x3D\xD8\x00\xDE\x00\xDC!\0\x01", 17), "<\xE9\x80?" "?!?",
+       "UTF-16LE", 3},
+      {std::string("\0<\0?\0x\x4E\x2D", 8), "<?x?", "UTF-16BE", 1},
+  };
+  for (const Case& c : cases) {
+    std::string text = c.in;
+    XmlDecoding how;
+    ASSERT_TRUE(DecodeXmlDocument(&text, &how).ok()) << c.in;
+    EXPECT_EQ(text, c.out.empty() ? c.in : c.out) << c.in;
+    EXPECT_EQ(how.encoding, c.encoding) << c.in;
+    EXPECT_EQ(how.unmapped, c.unmapped) << c.in;
+  }
+  std::string text = "<?xml version=\"1.0\" encoding=\"EBCDIC\"?>\xC1";
+  XmlDecoding how;
+  EXPECT_TRUE(DecodeXmlDocument(&text, &how).IsNotSupported());
+  EXPECT_EQ(text, "<?xml version=\"1.0\" encoding=\"EBCDIC\"?>\xC1");
+}
+
 // A processor that records its calls and fails at one of them.
 struct FakeProcessor : RequestProcessor {
   FakeProcessor(Lines* calls, std::string fail_at) : calls_(calls), fail_at_(std::move(fail_at)) {}
@@ -201,20 +259,20 @@ TEST_F(QbxmlExportTest, ProcessorCommandFailures) {
   struct Case {
     const char* command;
     std::string err, logged;
-    uint64_t time_limit_ms = 60000;
+    uint64_t silence_limit_ms = 60000;
   } const cases[] = {
       {"echo 'Company file in use' >&2; echo more >&2; exit 1", "Company file in use\n",
        "(exit status 1)"},
       {"cat >/dev/null; printf 'partial'; exit 3", kNotAvailable, "(exit status 3)"},
       {"no-such-processor-command", "not found", ""},
-      {"sleep 20", kNotAvailable, "(no answer within 200 ms, killed)", 200},
+      {"sleep 20", kNotAvailable, "(no output for 200 ms, killed)", 200},
       {"yes", kNotAvailable, "(response larger than 4096 bytes, killed)"},
       {"", kNotAvailable, "failed at creating the request processor"},
   };
   options_.response_limit = 4096;
   for (const Case& c : cases) {
     options_.command_line = c.command;
-    options_.time_limit_ms = c.time_limit_ms;
+    options_.silence_limit_ms = c.silence_limit_ms;
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(QbxmlRoundTrip(ctx(), std::string(kItemQueryRequest), options_), "") << c.command;
     std::string err = ::testing::internal::GetCapturedStderr();
@@ -222,6 +280,11 @@ TEST_F(QbxmlExportTest, ProcessorCommandFailures) {
         << c.command << ": " << err;
     EXPECT_NE(dir_.Read("Lumbra.log").find(c.logged), std::string::npos) << c.logged;
   }
+
+  // A slow answer is taken as long as it keeps coming: only silence counts.
+  options_.command_line = "for i in 1 2 3 4 5; do echo \"<Line$i/>\"; sleep 0.3; done";
+  options_.silence_limit_ms = 1200;
+  EXPECT_EQ(QbxmlRoundTrip(ctx(), std::string(kItemQueryRequest), options_).size(), 45u);
 }
 
 // Whole passes of the program, the processor named by the environment as
@@ -255,6 +318,15 @@ TEST(QbxmlPassTest, FailingProcessorLeavesTheTablesOfEarlierPasses) {
   ASSERT_EQ(test::RunShell("unset LUMBRA_QBXML_PROCESSOR; " + pass), 0);
   std::string line = std::string(kProcessorNotAvailable) + "\n";
   EXPECT_EQ(dir.Read("err.txt"), line + line + line);
+  EXPECT_EQ(dir.Read("2\\StockItems.dat"), stock);
+
+  // One that falls silent is given up after "qbxmltimeout=" seconds.
+  dir.Write("Lumbra.ini",
+            "appname=QuickBooks\xAE Premier (database)\r\npath=company\r\nqbxmltimeout=1\r\n");
+  auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(test::RunShell("LUMBRA_QBXML_PROCESSOR='sleep 60' " + pass), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  EXPECT_NE(dir.Read("Lumbra.log").find("(no output for 1 s, killed)"), std::string::npos);
   EXPECT_EQ(dir.Read("2\\StockItems.dat"), stock);
 }
 

@@ -1,7 +1,6 @@
 #include "backends/moneyworks/application.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -86,72 +85,6 @@ std::string BasicAuthorization(std::string_view name, std::string_view realm,
   credentials.append(name).append(":").append(realm).append(":").append(password);
   return "Authorization: Basic " + Base64(credentials);
 }
-
-// The next character of utf8 from *pos on, or -1 for a byte that does not
-// start a well-formed character (then *pos moves past that byte only).
-int32_t NextCodePoint(std::string_view utf8, size_t* pos) {
-  auto byte = [&](size_t i) { return static_cast<uint8_t>(utf8[i]); };
-  uint8_t lead = byte(*pos);
-  int extra;
-  uint32_t cp;
-  uint8_t low = 0x80, high = 0xBF;  // bounds of the first continuation byte
-  if (lead < 0x80) {
-    ++*pos;
-    return lead;
-  } else if (lead >= 0xC2 && lead <= 0xDF) {
-    extra = 1, cp = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    extra = 2, cp = lead & 0x0F;
-    if (lead == 0xE0) low = 0xA0;   // no overlong forms
-    if (lead == 0xED) high = 0x9F;  // no surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    extra = 3, cp = lead & 0x07;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    ++*pos;
-    return -1;
-  }
-  if (*pos + extra >= utf8.size()) {
-    ++*pos;
-    return -1;
-  }
-  for (int k = 1; k <= extra; ++k) {
-    uint8_t b = byte(*pos + k);
-    uint8_t lo = k == 1 ? low : 0x80, hi = k == 1 ? high : 0xBF;
-    if (b < lo || b > hi) {
-      ++*pos;
-      return -1;
-    }
-    cp = cp << 6 | (b & 0x3F);
-  }
-  *pos += extra + 1;
-  return static_cast<int32_t>(cp);
-}
-
-// The Windows-1252 byte of each code point the code page holds above 0x7F,
-// taken from the system's own table of the code page. 0xA0 to 0xFF are the
-// same numbers in both; only the 32 bytes below them need a look-up.
-class HighCodePage {
- public:
-  HighCodePage() {
-    for (int b = 0x80; b < 0xA0; ++b) {
-      std::string utf8 = Cp1252ToUtf8(std::string(1, static_cast<char>(b)));
-      size_t pos = 0;
-      entries_[b - 0x80] = {NextCodePoint(utf8, &pos), static_cast<char>(b)};
-    }
-  }
-  char Find(int32_t cp) const {
-    if (cp >= 0xA0 && cp <= 0xFF) return static_cast<char>(cp);
-    for (const auto& [point, byte] : entries_) {
-      if (point == cp) return byte;
-    }
-    return '?';
-  }
-
- private:
-  std::array<std::pair<int32_t, char>, 32> entries_;
-};
 
 // ---------------------------------------------------------------------------
 // What each table's export holds. Position p (counted from 1) of an exported
@@ -436,22 +369,6 @@ std::string UrlEncode(std::string_view text) {
       out.push_back('%');
       out.push_back(kHex[c >> 4]);
       out.push_back(kHex[c & 15]);
-    }
-  }
-  return out;
-}
-
-std::string Utf8ToCp1252(std::string_view utf8) {
-  static const HighCodePage kHigh;
-  std::string out;
-  out.reserve(utf8.size());
-  size_t pos = 0;
-  while (pos < utf8.size()) {
-    int32_t cp = NextCodePoint(utf8, &pos);
-    if (cp >= 0 && cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else {
-      out.push_back(cp < 0 ? '?' : kHigh.Find(cp));
     }
   }
   return out;

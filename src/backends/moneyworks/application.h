@@ -58,10 +58,6 @@ Status ParseDocumentUrl(std::string_view data_path, DocumentUrl* url);
 // Every byte outside A-Z, a-z, 0-9 and "-_.~" as %XX.
 std::string UrlEncode(std::string_view text);
 
-// UTF-8 text in Windows-1252; a character the code page cannot hold, and
-// every byte that is not part of a well-formed character, becomes "?".
-std::string Utf8ToCp1252(std::string_view utf8);
-
 class Application {
  public:
   // env writes the export files; http reaches the server. Both must outlive

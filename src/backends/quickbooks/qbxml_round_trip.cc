@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "backends/context/run_context.h"
+#include "text/xml_encoding.h"
 
 namespace lumbra {
 namespace {
@@ -70,8 +71,19 @@ std::string QbxmlRoundTrip(RunContext& ctx, const std::string& request,
     ShowFailure(ctx, request, step, OneLine(s.message()), processor->FailureDetail());
     return std::string();
   }
-  ctx.Log("qbXML " + RequestName(request) + " answered: " + std::to_string(response.size()) +
-          " bytes");
+  const size_t bytes = response.size();
+  XmlDecoding how;
+  s = DecodeXmlDocument(&response, &how);
+  if (!s.ok()) {
+    ShowFailure(ctx, request, "reading the answer", OneLine(s.message()), "");
+    return std::string();
+  }
+  ctx.Log("qbXML " + RequestName(request) + " answered: " + std::to_string(bytes) + " bytes (" +
+          how.encoding + ")");
+  if (how.unmapped > 0) {
+    ctx.Log("qbXML " + RequestName(request) + " answer: " + std::to_string(how.unmapped) +
+            " characters that Windows-1252 cannot hold written as \"?\"");
+  }
   return response;
 }
 

@@ -29,7 +29,10 @@ using RequestProcessorFactory = std::function<Status(std::unique_ptr<RequestProc
 // first call that fails ends the exchange there (nothing after it, not even
 // ending the session, is tried): its description goes to standard error as
 // one line, the run log records it, and the result is the empty text. The
-// processor is released either way.
+// processor is released either way. The answer's bytes are decoded by the
+// document's own account of its encoding (DecodeXmlDocument): the result
+// is Windows-1252, a character it cannot hold written as "?" and counted in
+// one line of the log; an encoding that is not known fails the exchange.
 std::string QbxmlRoundTrip(RunContext& ctx, const std::string& request,
                            const RequestProcessorFactory& create_processor);
 
