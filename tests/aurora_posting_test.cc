@@ -111,7 +111,7 @@ class LockHolder {
     for (uint64_t o : offsets) c.argv.push_back(std::to_string(o));
     c.argv.push_back(std::to_string(ms));
     c.argv.push_back(ready_);
-    c.time_limit_ms = static_cast<uint64_t>(ms) + 20000;
+    c.silence_limit_ms = static_cast<uint64_t>(ms) + 20000;
     thread_ = std::thread([c, this] { Env::Default()->RunCommand(c, &result_); });
     for (int i = 0; i < 1000 && !Env::Default()->FileExists(ready_); ++i) {
       Env::Default()->SleepMicros(5000);
@@ -372,7 +372,7 @@ TEST(AuroraPostingLocks, AnotherProgramsChangesUnderItsLocksAreNeverLost) {
     CommandSpec c;
     c.argv = {PeerPath(), "bump", a.dir().Path(std::string("data\\") + table), field,
               std::to_string(recno), std::to_string(kBumps)};
-    c.time_limit_ms = 60000;
+    c.silence_limit_ms = 60000;
     CommandResult r;
     EXPECT_TRUE(Env::Default()->RunCommand(c, &r).ok());
     EXPECT_EQ(r.exit_status, 0) << table;
@@ -443,7 +443,7 @@ CommandResult KilledPass(const AuroraInstallation& a, int k) {
   CommandSpec c;
   c.argv = {PeerPath(), "pass", a.dir().path(), std::to_string(k),
             std::to_string(kShortLockWaitMs)};
-  c.time_limit_ms = 60000;
+  c.silence_limit_ms = 60000;
   CommandResult r;
   EXPECT_TRUE(Env::Default()->RunCommand(c, &r).ok());
   return r;

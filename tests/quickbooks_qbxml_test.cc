@@ -266,7 +266,7 @@ TEST_F(QbxmlExportTest, ProcessorCommandFailures) {
       {"cat >/dev/null; printf 'partial'; exit 3", kNotAvailable, "(exit status 3)"},
       {"no-such-processor-command", "not found", ""},
       {"sleep 20", kNotAvailable, "(no output for 200 ms, killed)", 200},
-      {"yes", kNotAvailable, "(response larger than 4096 bytes, killed)"},
+      {"yes", kNotAvailable, "(output larger than 4096 bytes, killed)"},
       {"", kNotAvailable, "failed at creating the request processor"},
   };
   options_.response_limit = 4096;

@@ -81,10 +81,13 @@ TEST(RunCommandTest, LimitsKillTheWholeCommand) {
     EXPECT_EQ(result.end, CommandResult::End::kExited) << to;
   }
 
-  command = Shell("yes");
-  command.output_limit = 100000;
-  ASSERT_TRUE(env->RunCommand(command, &result).ok());
-  EXPECT_EQ(result.end, CommandResult::End::kOutputTooLarge);
+  // A flood on either stream, which the silence limit never stops.
+  for (const char* flood : {"yes", "yes >&2"}) {
+    command = Shell(flood);
+    command.output_limit = 100000;
+    ASSERT_TRUE(env->RunCommand(command, &result).ok());
+    EXPECT_EQ(result.end, CommandResult::End::kOutputTooLarge) << flood;
+  }
   // Exactly at the limit is within it.
   command.argv[2] = "head -c 100000 /dev/zero";
   ASSERT_TRUE(env->RunCommand(command, &result).ok());

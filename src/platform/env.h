@@ -42,8 +42,8 @@ struct CommandSpec {
   // nothing, to standard output or standard error, for silence_limit_ms
   // (counted from its start, then from the last byte it wrote; a program
   // that has closed both and runs on is silent), or once its standard
-  // output passes output_limit bytes. A slow program that keeps writing is
-  // never cut off. 0: no limit.
+  // output, or its standard error, passes output_limit bytes. A slow
+  // program that keeps writing is never cut off. 0: no limit.
   uint64_t silence_limit_ms = 0;
   uint64_t output_limit = 0;
 };

@@ -347,6 +347,7 @@ Status RunChild(const CommandSpec& command, CommandResult* result) {
 
   size_t written = 0;
   std::string errors;
+  uint64_t error_bytes = 0;
   char buf[1 << 16];
   while (!killed && (out.fd[0] >= 0 || err.fd[0] >= 0)) {
     int timeout = -1;
@@ -402,8 +403,17 @@ Status RunChild(const CommandSpec& command, CommandResult* result) {
           kill_all(CommandResult::End::kOutputTooLarge);
           break;
         }
-      } else if (errors.size() < kErrorPrefix && errors.find('\n') == std::string::npos) {
-        errors.append(buf, static_cast<size_t>(n));
+      } else {
+        if (errors.size() < kErrorPrefix && errors.find('\n') == std::string::npos) {
+          errors.append(buf, static_cast<size_t>(n));
+        }
+        // Standard error keeps the program from counting as silent, so its
+        // flood must end too.
+        error_bytes += static_cast<uint64_t>(n);
+        if (command.output_limit > 0 && error_bytes > command.output_limit) {
+          kill_all(CommandResult::End::kOutputTooLarge);
+          break;
+        }
       }
     }
   }

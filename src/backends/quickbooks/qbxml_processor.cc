@@ -28,7 +28,7 @@ std::string EndText(const CommandResult& result, const QbxmlProcessorOptions& op
     case CommandResult::End::kTimedOut:
       return "no output for " + TimeText(options.silence_limit_ms) + ", killed";
     case CommandResult::End::kOutputTooLarge:
-      return "response larger than " + SizeText(options.response_limit) + ", killed";
+      return "output larger than " + SizeText(options.response_limit) + ", killed";
   }
   return "ended in an unknown way";
 }

@@ -62,8 +62,8 @@ struct QbxmlProcessorOptions {
   // Run through /bin/sh once per request; empty: there is no processor.
   std::string command_line;
   // The command is killed, and the request fails, once it has written
-  // nothing (on either output) for this long, or once its answer passes
-  // response_limit bytes. A large answer that keeps coming takes as long as
+  // nothing (on either output) for this long, or once its answer (or its
+  // standard error) passes response_limit bytes. A large answer that keeps coming takes as long as
   // it takes.
   uint64_t silence_limit_ms = uint64_t{TimeLimits::kDefaultQbxmlSeconds} * 1000;
   uint64_t response_limit = uint64_t{256} << 20;
