@@ -172,6 +172,21 @@ TEST(DeviceNames, RoundsHalvesToEvenAndSkipsOutOfRange) {
   EXPECT_EQ(names[0], "Zero");
   EXPECT_EQ(names[7], "Later");
   EXPECT_EQ(names[99], "");
+
+  // A list that is there but cannot be read leaves every device without a
+  // name, and the log says so; a missing list is no news.
+  test::FaultEnv unreadable([](std::string_view op, const std::string& path) {
+    return op == "ReadFile" && path.ends_with("devicenames.xml");
+  });
+  test::TestRun failing(dir, &unreadable);
+  ReadDeviceNames(failing.ctx());
+  EXPECT_EQ(failing.ctx().DeviceNames[4], "");
+  EXPECT_NE(dir.Read("Lumbra.log").find("devicenames.xml not read, the devices have no names"),
+            std::string::npos);
+  test::TempDir empty;
+  test::TestRun missing(empty);
+  ReadDeviceNames(missing.ctx());
+  EXPECT_EQ(empty.Read("Lumbra.log"), "");
 }
 
 }  // namespace
