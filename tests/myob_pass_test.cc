@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -151,6 +152,33 @@ TEST(MyobPass, SalesSlipsAndMailBecomeImportFilesAndTheExportReachesEveryDevice)
   ClockEnv later(31);
   Pass(dir, &later);
   EXPECT_EQ(FilesIn(dir.Path("myob")), myob_files);
+}
+
+// A data folder copied from Windows: the folder, MYOB's export files and the
+// ready-made tables are spelled in other letters than the settings and the
+// program name them. The pass finds them all and writes what it writes in
+// the other case, into the folder as the disk spells it.
+TEST(MyobPass, FilesAreFoundInAnyLetterCase) {
+  test::TempDir dir;
+  WriteInstallation(dir, "MYOB\xAE Accounting Plus v15 (text files)");
+  CopyIn(dir, "pass/in");
+  namespace fs = std::filesystem;
+  for (const std::string& f : FilesIn(dir.Path("myob"))) {
+    fs::rename(dir.Path("myob\\" + f), dir.Path("myob\\" + f.substr(0, f.size() - 3) + "txt"));
+  }
+  fs::rename(dir.Path("myob"), dir.Path("Myob"));
+  fs::rename(dir.Path("Myob1.dat"), dir.Path("MYOB1.DAT"));
+  ClockEnv clock;
+  Pass(dir, &clock);
+
+  EXPECT_FALSE(dir.Exists("myob"));
+  fs::rename(dir.Path("Myob"), dir.Path("myob"));
+  ExpectFiles(dir, "pass/out");  // item numbers, tax codes and activities found
+  for (const std::string& table : DataFiles("pass/tables")) {
+    const std::string name = table.substr(0, table.find('.')) + ".dat";
+    EXPECT_EQ(dir.Read("1\\" + name), test::Coded(SplitLines(Data("pass/tables/" + table))))
+        << name;
+  }
 }
 
 // An order of bread (tax code FRE), a service sale and a time slip.

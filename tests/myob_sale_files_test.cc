@@ -101,7 +101,9 @@ TEST_F(MyobSaleFilesTest, FilesWithoutRecordsAreNotLeftBehind) {
 }
 
 TEST_F(MyobSaleFilesTest, EachEditionWritesItsOwnLayout) {
-  dir_.Write("myob\\NONCONTAXCODE.TXT", "Code\tx\tx\tRate\r\nS\tStandard\tG\t15\r\n");
+  // A tax code file named in other letters is found as well.
+  std::remove(dir_.Path("myob\\NONCONTAXCODE.TXT").c_str());
+  dir_.Write("myob\\NonConTaxCode.txt", "Code\tx\tx\tRate\r\nS\tStandard\tG\t15\r\n");
   dir_.Write("tempdb.dat",
              Record("InvoiceLines", "Customer\tA\tItem\tExport crate\tExtend\t10\tPaymenttype\tEft") +
                  Record("InvoiceLines", "Customer\tA\tAccount Number\t4-2\tExtend\t10"));

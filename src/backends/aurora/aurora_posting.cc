@@ -22,7 +22,7 @@
 
 #include "backends/aurora/aurora.h"
 #include "backends/aurora/aurora_tables.h"
-#include "backends/aurora/file_case.h"
+#include "platform/file_case.h"
 #include "backends/aurora/table_engine.h"
 #include "intake/device_files.h"
 #include "intake/posting.h"

@@ -553,7 +553,7 @@ Status WriteMyobSaleFiles(RunContext& ctx, int device, int edition,
                                      ? ctx.DeviceNames[device]
                                      : std::string_view();
   auto path_of = [&](std::string_view kind) {
-    return ctx.Path(ctx.DataPath + "\\" + MyobImportFileName(kind, now, device_name));
+    return JoinPath(MyobDataFolder(ctx), MyobImportFileName(kind, now, device_name));
   };
   ImportFile item_sales(path_of("ITEMSALE"), layout.ItemSaleHeader(), true);
   ImportFile service_sales(path_of("SERVSALE"), layout.ServiceSaleHeader(), true);
