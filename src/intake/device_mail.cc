@@ -45,18 +45,32 @@ SortedLines SortLines(std::string_view bytes) {
   return out;
 }
 
-std::vector<MessageRow> ReadMessageRows(std::string_view text) {
-  std::vector<MessageRow> rows;
-  LineReader reader(text);
-  std::string_view line;
-  std::string rest;
-  while (reader.Next(&line)) {
-    rest.assign(line);
-    MessageRow row;
-    for (std::string& column : row) SplitField(rest, column);
-    rows.push_back(std::move(row));
+// The ten columns of a message list line, cut as SplitField cuts them
+// (every double quote dropped, missing columns empty, columns after the
+// tenth not kept).
+void CutMessageColumns(std::string_view line, MessageRow* row) {
+  bool used_up = false;
+  for (std::string& column : *row) {
+    column.clear();
+    if (used_up) continue;
+    size_t tab = line.find('\t');
+    std::string_view cut = line.substr(0, tab);
+    for (char c : cut) {
+      if (c != '"') column.push_back(c);
+    }
+    if (tab == std::string_view::npos) {
+      used_up = true;
+    } else {
+      line.remove_prefix(tab + 1);
+    }
   }
-  return rows;
+}
+
+std::string MessageKey(std::string_view column2, std::string_view column3) {
+  std::string key(column2);
+  key.push_back('\t');
+  key.append(column3);
+  return key;
 }
 
 void UpdateMessageList(RunContext& ctx, int device, const std::vector<std::string>& mail) {
@@ -113,30 +127,42 @@ bool TakeOutMail(RunContext& ctx, int device) {
 
 bool ApplyMailToMessages(std::string_view messages, const std::vector<std::string>& mail_lines,
                          std::string* rewritten) {
-  std::vector<MessageRow> rows = ReadMessageRows(messages);
-  if (rows.empty()) return false;
-  // The first row, in file order, of each pair of columns 2 and 3.
-  std::unordered_map<std::string, size_t> first_row;
-  for (size_t i = rows.size(); i-- > 0;) first_row[rows[i][1] + '\t' + rows[i][2]] = i;
+  // The answer each message gets: the last mail line's, for the first row
+  // of its columns 2 and 3. Only the mail is held by key, and the list is
+  // read line by line, so memory follows the list's bytes, not its lines.
+  std::unordered_map<std::string, std::string> answers;
   std::string rest, f1, f2, f3, f4;
   for (const std::string& line : mail_lines) {
     rest = line;
     SplitField(rest, f1);
     SplitField(rest, f2);
     SplitField(rest, f3);
-    auto it = first_row.find(f2 + '\t' + f3);
-    if (it == first_row.end()) continue;
     SplitField(rest, f4);
-    rows[it->second][8] = f4;
+    answers[MessageKey(f2, f3)] = f4;
   }
   rewritten->clear();
-  for (const MessageRow& row : rows) {
+  LineReader reader(messages);
+  std::string_view line;
+  bool any_row = false;
+  MessageRow row;
+  while (reader.Next(&line)) {
+    any_row = true;
+    CutMessageColumns(line, &row);
+    if (!answers.empty()) {
+      auto it = answers.find(MessageKey(row[1], row[2]));
+      if (it != answers.end()) {
+        row[8] = std::move(it->second);
+        answers.erase(it);
+      }
+    }
     if (row[0].empty()) continue;
-    std::string line = row[0];
-    for (int c = 1; c < kMessageColumns; ++c) line += '\t' + row[c];
-    AppendLine(rewritten, line);
+    for (int c = 0; c < kMessageColumns; ++c) {
+      if (c > 0) rewritten->push_back('\t');
+      rewritten->append(row[c]);
+    }
+    rewritten->append("\r\n");
   }
-  return true;
+  return any_row;
 }
 
 void RouteDeviceMail(RunContext& ctx, std::vector<HandedIn>& handed_in) {
