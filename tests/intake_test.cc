@@ -141,7 +141,7 @@ TEST_F(IntakeTest, EveryEarlierFailureLeavesTheDeviceFileInPlace) {
   const Case cases[] = {
       {"RenameFile", "transact.xml.taken", "6\\transact.xml"},
       {"WriteFile", "-transact.xml", "6\\transact.xml.taken"},
-      {"AppendFile", "mailX.txt", "6\\transact.xml.intake"},
+      {"WriteFile", "transact.xml.mail", "6\\transact.xml.intake"},
   };
   for (const Case& c : cases) {
     test::TempDir dir;
@@ -156,6 +156,39 @@ TEST_F(IntakeTest, EveryEarlierFailureLeavesTheDeviceFileInPlace) {
     PassIn(dir);
     EXPECT_EQ(dir.Read("tempdb.dat"), "20061201abcdJobs\tJobno\t9\r\n") << c.op;
   }
+}
+
+// The device's folder is full for two passes, then its mail log cannot be
+// written for two more: each mail line reaches the log and the message list
+// once, and the device's other records do not wait for the log.
+TEST_F(IntakeTest, MailReachesTheLogAndTheListOncePerHandInWhateverFails) {
+  const std::string mail = "20061201abcdMail\tm1\tOffice\tRead\r\n";
+  const std::string job = "20061201abcdJobs\tJobno\t9\r\n";
+  dir_.Write("6\\transact.xml", mail + job);
+  dir_.Write("6\\messages.txt", "1\tm1\tOffice\r\n");
+  ClockEnv full([](std::string_view op, const std::string& path) {
+    return (op == "WriteFile" || op == "AppendFile") && path.find("/6/") != std::string::npos;
+  });
+  ClockEnv no_log([](std::string_view op, const std::string& path) {
+    return op == "AppendFile" && path.ends_with("mailX.txt");
+  });
+  Pass(&full);
+  Pass(&full);
+  EXPECT_EQ(dir_.Read("6\\transact.xml.intake"), mail + job);
+  EXPECT_FALSE(dir_.Exists("tempdb.dat"));
+  Pass(&no_log);
+  EXPECT_EQ(dir_.Read("tempdb.dat"), job);  // posted without waiting for the log
+  EXPECT_FALSE(dir_.Exists("6\\transact.xml.intake"));
+  EXPECT_FALSE(dir_.Exists("6\\mailX.txt"));
+  Pass(&no_log);
+  Pass();
+  EXPECT_EQ(dir_.Read("6\\mailX.txt"), mail);
+  EXPECT_EQ(dir_.Read("6\\messages.txt"), "1\tm1\tOffice\t\t\t\t\t\tRead\t\r\n");
+  EXPECT_FALSE(dir_.Exists("6\\transact.xml.mail"));
+  EXPECT_NE(Log().find("device 6: mail not yet logged and applied, tried again by the next pass"),
+            std::string::npos);
+  Pass();
+  EXPECT_EQ(dir_.Read("6\\mailX.txt"), mail);
 }
 
 TEST_F(IntakeTest, AFileHandedInDuringThePassWaitsForTheNext) {

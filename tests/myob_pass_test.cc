@@ -263,7 +263,7 @@ TEST(MyobPass, APassKilledAnywhereLosesNothing) {
     ClockEnv next_minute(31);
     Pass(dir, &next_minute);
     for (const char* f : device_files) EXPECT_FALSE(dir.Exists(f)) << f;
-    EXPECT_NE(dir.Read("2\\mailX.txt").find(mail), std::string::npos);
+    EXPECT_EQ(dir.Read("2\\mailX.txt"), mail);  // exactly once
     EXPECT_NE(dir.Read("2\\messages.txt").find("\tPlease count bins\t\t\tRead\tN\r\n"),
               std::string::npos);
     for (const std::string& row : rows) {
