@@ -32,6 +32,15 @@ inline constexpr int kPostingLockWaitMs = 3000;
 
 enum class LineFate { kUnreported, kPosted, kKept, kRejected, kPassedOver };
 
+// A file whose writing posts lines, such as an import file another program
+// takes in (see placed_file.h): written under a temporary name, then renamed
+// to its path.
+struct PlacedFile {
+  std::string temp_path;
+  std::string path;
+  std::vector<size_t> lines;  // the lines it posts, by index
+};
+
 // One device's file, handed to a posting.
 class DeviceLines {
  public:
@@ -44,6 +53,11 @@ class DeviceLines {
     virtual Status LineEnded(size_t index, LineFate fate, const std::string& reason) = 0;
     // Where the changes of the line that began are written down first.
     virtual UndoLog* undo_log() = 0;
+    // A placed file: about to be written under its temporary name (or, once
+    // ready, given up); written whole and forced to the disk, about to be
+    // renamed (forced to disk).
+    virtual Status FileBegins(const PlacedFile& file) = 0;
+    virtual Status FileReady(const PlacedFile& file) = 0;
   };
 
   DeviceLines(int device, std::vector<std::string> lines, Recorder* recorder = nullptr);
@@ -64,6 +78,10 @@ class DeviceLines {
   // line must not be posted now: it is kept.
   Status Begin(size_t i);
   UndoLog* undo_log() { return recorder_ ? recorder_->undo_log() : nullptr; }
+  // Before a placed file is written, and before it is renamed into place: a
+  // failure to record either means the file must not be placed now.
+  Status FileBegins(const PlacedFile& file);
+  Status FileReady(const PlacedFile& file);
 
   void Posted(size_t i) { Report(i, LineFate::kPosted, std::string()); }
   void Kept(size_t i, std::string reason) { Report(i, LineFate::kKept, std::move(reason)); }

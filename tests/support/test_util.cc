@@ -95,6 +95,43 @@ Status FaultEnv::DeleteFile(const std::string& p) {
   return EnvWrapper::DeleteFile(p);
 }
 
+Status FaultEnv::SyncFile(const std::string& p) {
+  LUMBRA_FAULT("SyncFile", p);
+  return EnvWrapper::SyncFile(p);
+}
+Status FaultEnv::CreateDir(const std::string& p) {
+  LUMBRA_FAULT("CreateDir", p);
+  return EnvWrapper::CreateDir(p);
+}
+
+namespace {
+
+class FaultFile : public ForwardingFile {
+ public:
+  FaultFile(std::unique_ptr<RandomRWFile> file, std::string path, const FaultEnv::Rule& rule)
+      : ForwardingFile(std::move(file)), path_(std::move(path)), rule_(rule) {}
+  Status Write(uint64_t o, std::string_view d) override {
+    LUMBRA_FAULT("Write", path_);
+    return ForwardingFile::Write(o, d);
+  }
+  Status Sync() override {
+    LUMBRA_FAULT("Sync", path_);
+    return ForwardingFile::Sync();
+  }
+
+ private:
+  std::string path_;
+  const FaultEnv::Rule& rule_;
+};
+
+}  // namespace
+
+Status FaultEnv::OpenRandomRW(const std::string& p, bool w, std::unique_ptr<RandomRWFile>* f) {
+  Status s = EnvWrapper::OpenRandomRW(p, w, f);
+  if (s.ok()) *f = std::make_unique<FaultFile>(std::move(*f), p, rule_);
+  return s;
+}
+
 #undef LUMBRA_FAULT
 
 std::string Coded(const std::vector<std::string>& lines) {

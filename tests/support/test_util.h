@@ -52,9 +52,28 @@ class TestRun {
   std::unique_ptr<RunContext> ctx_;
 };
 
+// Forwards every call to a file opened for changes in place; tests subclass
+// it to fail or skip some.
+class ForwardingFile : public RandomRWFile {
+ public:
+  explicit ForwardingFile(std::unique_ptr<RandomRWFile> file) : file_(std::move(file)) {}
+  Status Read(uint64_t o, size_t n, std::string* out) override { return file_->Read(o, n, out); }
+  Status Write(uint64_t o, std::string_view d) override { return file_->Write(o, d); }
+  Status Size(uint64_t* size) override { return file_->Size(size); }
+  Status Sync() override { return file_->Sync(); }
+  Status LockRange(uint64_t o, uint64_t n, bool x, int ms) override {
+    return file_->LockRange(o, n, x, ms);
+  }
+  Status UnlockRange(uint64_t o, uint64_t n) override { return file_->UnlockRange(o, n); }
+
+ private:
+  std::unique_ptr<RandomRWFile> file_;
+};
+
 // An Env whose file operations fail on demand: a call fails when the rule
 // returns true for its operation name ("CopyFile", "WriteFile", ...) and
-// path (the target path for copies and renames).
+// path (the target path for copies and renames). Files opened for changes
+// in place ask it too, as "Write" and "Sync" of their path.
 class FaultEnv : public EnvWrapper {
  public:
   using Rule = std::function<bool(std::string_view op, const std::string& path)>;
@@ -67,6 +86,9 @@ class FaultEnv : public EnvWrapper {
   Status CopyFile(const std::string& f, const std::string& t) override;
   Status RenameFile(const std::string& f, const std::string& t) override;
   Status DeleteFile(const std::string& p) override;
+  Status SyncFile(const std::string& p) override;
+  Status CreateDir(const std::string& p) override;
+  Status OpenRandomRW(const std::string& p, bool w, std::unique_ptr<RandomRWFile>* f) override;
 
  private:
   Rule rule_;
