@@ -98,7 +98,10 @@ class ClockEnv : public EnvWrapper {
 // their continuation titles (indented), "*None" for absent values and empty
 // lines; ITEM.TXT names "Hammer" twice (the first item of a name is the one
 // sold) and has the tax code of a sale in field 27 (field 15 stands in for
-// the shorter file of Business Basics).
+// the shorter file of Business Basics). A customer, an item, an activity and
+// an employee have names with bytes the device tables fold (M\xFCller GmbH,
+// Tile L'Ha\xFF, Pr\xFCfung, J\xFCrgens), and the customer's notes hold a bare
+// line feed.
 void WriteInstallation(const test::TempDir& dir, std::string_view backend) {
   dir.Write("Lumbra.ini", "appname=" + std::string(backend) + "\r\npath=myob\\\r\n");
   dir.Write("devicenames.xml", "North van\t2\r\nSpare\t3\r\nVan 5 (S/E)\t5\r\n");
@@ -114,9 +117,10 @@ void Pass(const test::TempDir& dir, Env* env) {
 }
 
 // Device 2 hands in two orders of one customer, an order of an item MYOB does
-// not know, a service sale of two lines, time slips with and without a known
-// activity, a new customer (which MYOB's import ignores), a stray line and
-// mail; device 5 one order.
+// not know, an order and a time slip with the folded names as the device
+// tables gave them (the order's note holds a bare line feed), a service sale
+// of two lines, time slips with and without a known activity, a new customer
+// (which MYOB's import ignores), a stray line and mail; device 5 one order.
 TEST(MyobPass, SalesSlipsAndMailBecomeImportFilesAndTheExportReachesEveryDevice) {
   test::TempDir dir;
   WriteInstallation(dir, "MYOB\xAE Accounting Plus v15 (text files)");
@@ -139,8 +143,10 @@ TEST(MyobPass, SalesSlipsAndMailBecomeImportFilesAndTheExportReachesEveryDevice)
   // files have the long layout without currency. The rate is 12.5 %; GST
   // ties go to the even cent (1.125 to 1.12, 3.375 to 3.38); an item of a
   // non-standard tax code has no GST; an empty line separates sales; only
-  // the first "&&" of a value becomes "&". Device 5 sold items only; its
-  // name is made safe for a file name.
+  // the first "&&" of a value becomes "&"; folded names are written in the
+  // master's spelling, and a bare line feed stays inside its field, with the
+  // pairs after it read. Device 5 sold items only; its name is made safe for
+  // a file name. The customer's notes are one row on the devices.
   ExpectFiles(dir, "pass/out");
   const std::vector<std::string> myob_files = {
       "ACCOUNTS.TXT", "ACTIVITY.TXT", "CUST.TXT", "EMPLOY.TXT", "ITEM.TXT", "JOBS.TXT",
