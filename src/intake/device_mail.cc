@@ -2,6 +2,7 @@
 
 #include <array>
 #include <charconv>
+#include <initializer_list>
 #include <cstdint>
 #include <string>
 #include <unordered_map>
@@ -147,20 +148,26 @@ std::string MailBytes(const std::vector<std::string>& mail) {
   return bytes;
 }
 
-Status SyncedWrite(RunContext& ctx, const std::string& path, std::string_view bytes) {
-  Status s = ctx.env->WriteFile(path, bytes);
-  return s.ok() ? ctx.env->SyncFile(path) : s;
+std::vector<std::string> ExistingFiles(RunContext& ctx, int device,
+                                       std::initializer_list<std::string_view> names) {
+  std::vector<std::string> paths;
+  for (std::string_view name : names) {
+    std::string path = DevicePath(ctx, device, name);
+    if (ctx.env->FileExists(path)) paths.push_back(std::move(path));
+  }
+  return paths;
 }
 
 // Rewrites the intake file without its mail while it is still the file the
-// mail came from.
+// mail came from. Lost to a power cut, the rewrite is done again: the
+// hand-over file stays until the mail is logged and applied.
 Status FinishIntakeRewrite(RunContext& ctx, int device, const MailHandOver& h) {
   std::string path = IntakeFilePath(ctx, device), bytes;
   Status s = ctx.env->ReadFile(path, &bytes);
   if (s.IsNotFound()) return Status::OK();
   if (!s.ok()) return s;
   if (SourceHash(bytes) != h.intake_hash) return Status::OK();
-  return SyncedWrite(ctx, path, SortLines(bytes).kept);
+  return ctx.env->WriteFile(path, SortLines(bytes).kept);
 }
 
 // Appends the mail to the log unless the log holds it, whole or in part,
@@ -183,7 +190,6 @@ Status FinishMailLog(RunContext& ctx, int device, const MailHandOver& h) {
     }
   }
   s = ctx.env->AppendFile(path, missing);
-  if (s.ok()) s = ctx.env->SyncFile(path);
   if (s.ok()) {
     ctx.Log("device " + std::to_string(device) + ": " + std::to_string(h.mail.size()) +
             " mail lines logged");
@@ -202,7 +208,7 @@ Status FinishMessageList(RunContext& ctx, int device, const MailHandOver& h) {
   const uint64_t hash = SourceHash(text);
   if (hash == h.list_after && hash != h.list_before) return Status::OK();
   if (!ApplyMailToMessages(text, h.mail, &rewritten) || rewritten == text) return Status::OK();
-  return SyncedWrite(ctx, path, rewritten);
+  return ctx.env->WriteFile(path, rewritten);
 }
 
 // Finishes the hand-over a pass left in the device's folder; true when there
@@ -218,6 +224,12 @@ bool FinishHandOver(RunContext& ctx, int device) {
   if (s.ok()) s = FinishIntakeRewrite(ctx, device, h);
   if (s.ok()) s = FinishMailLog(ctx, device, h);
   if (s.ok()) s = FinishMessageList(ctx, device, h);
+  // The log, the list and the rewritten intake file reach the disk before
+  // the hand-over file goes.
+  const std::string intake = std::string(kTransactionFile) + std::string(kIntakeSuffix);
+  if (s.ok()) {
+    s = ctx.env->SyncFiles(ExistingFiles(ctx, device, {kMailLogFile, kMessagesFile, intake}));
+  }
   if (s.ok()) s = ctx.env->DeleteFile(path);
   if (!s.ok()) {
     ctx.Log(dev + "mail not yet logged and applied, tried again by the next pass: " +
@@ -246,9 +258,11 @@ Status HandOverMail(RunContext& ctx, int device, std::string_view bytes,
     return s;
   }
   const std::string hand_over = HandOverPath(ctx, device);
-  s = SyncedWrite(ctx, hand_over, FormatHandOver(h));
+  // On the disk before the intake file without the mail can be.
+  s = ctx.env->WriteFile(hand_over, FormatHandOver(h));
+  if (s.ok()) s = ctx.env->SyncFile(hand_over);
   if (!s.ok()) return s;
-  s = SyncedWrite(ctx, IntakeFilePath(ctx, device), lines.kept);
+  s = ctx.env->WriteFile(IntakeFilePath(ctx, device), lines.kept);
   // A hand-over file left behind finds the intake file unchanged next time
   // and takes the mail out then: still once.
   if (!s.ok()) ctx.env->DeleteFile(hand_over);
@@ -271,7 +285,7 @@ bool TakeOutMail(RunContext& ctx, int device) {
   SortedLines lines = SortLines(bytes);
   if (!lines.changed) return true;
   if (lines.mail.empty()) {
-    s = SyncedWrite(ctx, path, lines.kept);
+    s = ctx.env->WriteFile(path, lines.kept);
   } else if (!earlier_done) {
     ctx.Log(dev + "its mail waits behind earlier mail; transaction file kept for a later pass");
     return false;
@@ -308,8 +322,12 @@ bool ApplyMailToMessages(std::string_view messages, const std::vector<std::strin
   std::string_view line;
   bool any_row = false;
   MessageRow row;
+  const bool answers_empty_key = answers.count(MessageKey("", "")) != 0;
   while (reader.Next(&line)) {
     any_row = true;
+    // An empty line is a row with every column empty: dropped, unless the
+    // first answer for empty columns 2 and 3 is its.
+    if (line.empty() && !answers_empty_key) continue;
     CutMessageColumns(line, &row);
     if (!answers.empty()) {
       auto it = answers.find(MessageKey(row[1], row[2]));

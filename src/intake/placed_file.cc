@@ -6,37 +6,68 @@
 namespace lumbra {
 namespace {
 
-void KeepAll(DeviceLines& lines, const std::vector<size_t>& which, const std::string& reason) {
-  for (size_t i : which) lines.Kept(i, reason);
+// One file on its way: what the journal knows of it, and how it fares.
+struct Placing {
+  PlacedFile placed;
+  const std::string* bytes;
+  Status status;
+};
+
+// The file is not placed: the journal learns that it is not ready (when it
+// was) before the file goes, so a resumed pass never takes a ready file that
+// is gone for placed; then its lines are kept and the file deleted.
+void GiveUp(RunContext& ctx, DeviceLines& lines, Placing& p, Status why, bool was_ready) {
+  if (was_ready) lines.FileBegins(p.placed);
+  p.status = std::move(why);
+  for (size_t i : p.placed.lines) {
+    lines.Kept(i, p.placed.path + " not written: " + p.status.ToString());
+  }
+  ctx.env->DeleteFile(p.placed.temp_path);
 }
 
 }  // namespace
 
-Status PostLinesAsFile(RunContext& ctx, DeviceLines& lines, const std::vector<size_t>& which,
-                       const std::string& path, std::string_view bytes) {
-  const PlacedFile file{path + std::string(kPlacedFileSuffix), path, which};
-  Status s = lines.FileBegins(file);
-  if (!s.ok()) {
-    KeepAll(lines, which, "the posting journal cannot be written: " + s.ToString());
-    return s;
+std::vector<Status> PostLinesAsFiles(RunContext& ctx, DeviceLines& lines,
+                                     const std::vector<FileToPlace>& files) {
+  std::vector<Placing> placing;
+  for (const FileToPlace& f : files) {
+    placing.push_back({{f.path + std::string(kPlacedFileSuffix), f.path, f.lines}, &f.bytes, {}});
   }
-  s = ctx.env->WriteFile(file.temp_path, bytes);
-  if (s.ok()) s = ctx.env->SyncFile(file.temp_path);
-  if (s.ok()) s = lines.FileReady(file);
-  if (s.ok()) s = ctx.env->RenameFile(file.temp_path, path);
-  if (!s.ok()) {
-    // The journal learns that the file is not ready any more before it goes,
-    // so a resumed pass never takes a ready file that is gone for placed.
-    lines.FileBegins(file);
-    KeepAll(lines, which, path + " not written: " + s.ToString());
-    ctx.env->DeleteFile(file.temp_path);
-    return s;
+  std::vector<Placing*> written;
+  std::vector<std::string> temps;
+  for (Placing& p : placing) {
+    Status s = lines.FileBegins(p.placed);
+    if (s.ok()) s = ctx.env->WriteFile(p.placed.temp_path, *p.bytes);
+    if (!s.ok()) {
+      GiveUp(ctx, lines, p, s, false);
+      continue;
+    }
+    written.push_back(&p);
+    temps.push_back(p.placed.temp_path);
   }
-  for (size_t i : which) lines.Posted(i);
-  // The file's entry in its folder; a failure here loses nothing the
-  // journal cannot give back.
-  ctx.env->SyncFile(path);
-  return Status::OK();
+  if (!written.empty()) {
+    std::vector<PlacedFile> ready;
+    for (Placing* p : written) ready.push_back(p->placed);
+    Status s = ctx.env->SyncFiles(temps);
+    const bool maybe_ready = s.ok();
+    if (s.ok()) s = lines.FilesReady(ready);
+    const std::string* in_place = nullptr;
+    for (Placing* p : written) {
+      if (s.ok()) p->status = ctx.env->RenameFile(p->placed.temp_path, p->placed.path);
+      if (!s.ok() || !p->status.ok()) {
+        GiveUp(ctx, lines, *p, s.ok() ? p->status : s, maybe_ready);
+        continue;
+      }
+      for (size_t i : p->placed.lines) lines.Posted(i);
+      in_place = &p->placed.path;
+    }
+    // The files' entries in their folder; a failure here loses nothing the
+    // journal cannot give back.
+    if (in_place) ctx.env->SyncFiles({*in_place});
+  }
+  std::vector<Status> results;
+  for (const Placing& p : placing) results.push_back(p.status);
+  return results;
 }
 
 Status FinishPlacedFiles(RunContext& ctx, JournalState* state, std::vector<std::string>* notes) {

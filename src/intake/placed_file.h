@@ -11,7 +11,9 @@
 // renamed to its path and its lines reported posted. A pass that finds the
 // journal of a killed one renames a ready file that is still under its
 // temporary name and counts its lines as posted, and deletes a temporary
-// file that was not ready (its lines are posted again).
+// file that was not ready (its lines are posted again). The files of one
+// device are placed together, so the disk is forced once for all of them at
+// each step.
 #ifndef LUMBRA_INTAKE_PLACED_FILE_H_
 #define LUMBRA_INTAKE_PLACED_FILE_H_
 
@@ -29,11 +31,19 @@ struct JournalState;
 
 inline constexpr std::string_view kPlacedFileSuffix = ".part";
 
-// Writes bytes as the file at path (which must not exist) for the lines
-// given, and reports them: posted once the file is in place, kept (with the
-// reason) when it could not be placed. OK when it is in place.
-Status PostLinesAsFile(RunContext& ctx, DeviceLines& lines, const std::vector<size_t>& which,
-                       const std::string& path, std::string_view bytes);
+// A file to place: its path (which must not exist), its bytes, and the
+// lines it posts.
+struct FileToPlace {
+  std::string path;
+  std::string bytes;
+  std::vector<size_t> lines;
+};
+
+// Places the files and reports their lines: posted once their file is in
+// place, kept (with the reason) when it could not be placed. Gives, file by
+// file, OK or why it was not placed.
+std::vector<Status> PostLinesAsFiles(RunContext& ctx, DeviceLines& lines,
+                                     const std::vector<FileToPlace>& files);
 
 // For a resumed pass: finishes or discards the placed files the journal
 // names and sets the fate of the lines of those placed to posted. Each file

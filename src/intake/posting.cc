@@ -17,8 +17,8 @@ Status DeviceLines::FileBegins(const PlacedFile& file) {
   return recorder_ ? recorder_->FileBegins(file) : Status::OK();
 }
 
-Status DeviceLines::FileReady(const PlacedFile& file) {
-  return recorder_ ? recorder_->FileReady(file) : Status::OK();
+Status DeviceLines::FilesReady(const std::vector<PlacedFile>& files) {
+  return recorder_ ? recorder_->FilesReady(files) : Status::OK();
 }
 
 void DeviceLines::Report(size_t i, LineFate fate, std::string reason) {

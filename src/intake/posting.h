@@ -53,11 +53,11 @@ class DeviceLines {
     virtual Status LineEnded(size_t index, LineFate fate, const std::string& reason) = 0;
     // Where the changes of the line that began are written down first.
     virtual UndoLog* undo_log() = 0;
-    // A placed file: about to be written under its temporary name (or, once
-    // ready, given up); written whole and forced to the disk, about to be
-    // renamed (forced to disk).
+    // A placed file about to be written under its temporary name (or, once
+    // ready, given up); placed files written whole and forced to the disk,
+    // about to be renamed (forced to disk).
     virtual Status FileBegins(const PlacedFile& file) = 0;
-    virtual Status FileReady(const PlacedFile& file) = 0;
+    virtual Status FilesReady(const std::vector<PlacedFile>& files) = 0;
   };
 
   DeviceLines(int device, std::vector<std::string> lines, Recorder* recorder = nullptr);
@@ -78,10 +78,10 @@ class DeviceLines {
   // line must not be posted now: it is kept.
   Status Begin(size_t i);
   UndoLog* undo_log() { return recorder_ ? recorder_->undo_log() : nullptr; }
-  // Before a placed file is written, and before it is renamed into place: a
-  // failure to record either means the file must not be placed now.
+  // Before a placed file is written, and before placed files are renamed
+  // into place: a failure to record either means they must not be placed now.
   Status FileBegins(const PlacedFile& file);
-  Status FileReady(const PlacedFile& file);
+  Status FilesReady(const std::vector<PlacedFile>& files);
 
   void Posted(size_t i) { Report(i, LineFate::kPosted, std::string()); }
   void Kept(size_t i, std::string reason) { Report(i, LineFate::kKept, std::move(reason)); }

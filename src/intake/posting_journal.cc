@@ -267,9 +267,12 @@ Status PostingJournal::FileBegins(const PlacedFile& file) {
   return Append(kFileBegins, PlacedFilePayload(file));
 }
 
-Status PostingJournal::FileReady(const PlacedFile& file) {
-  Status s = Append(kFileReady, PlacedFilePayload(file));
-  return s.ok() ? Sync() : s;
+Status PostingJournal::FilesReady(const std::vector<PlacedFile>& files) {
+  for (const PlacedFile& file : files) {
+    Status s = Append(kFileReady, PlacedFilePayload(file));
+    if (!s.ok()) return s;
+  }
+  return Sync();
 }
 
 Status PostingJournal::Sync() { return file_->Sync(); }

@@ -72,7 +72,7 @@ class PostingJournal : public DeviceLines::Recorder, public UndoLog {
   UndoLog* undo_log() override { return this; }
   Status WillChange(const FileChange& change) override;
   Status FileBegins(const PlacedFile& file) override;
-  Status FileReady(const PlacedFile& file) override;
+  Status FilesReady(const std::vector<PlacedFile>& files) override;
 
   // Forces what is written so far to the disk.
   Status Sync();

@@ -553,22 +553,14 @@ class ImportFile {
     lines_.push_back(line);
   }
 
-  // Puts the file in place when it received rows.
-  void Place(RunContext& ctx, DeviceLines& lines, const std::string& folder, const LocalTime& at,
-             std::string_view device_name) const {
-    if (lines_.empty()) return;
-    std::string path = FreePath(ctx, folder, MyobImportFileName(kind_, at, device_name));
-    Status s = PostLinesAsFile(ctx, lines, lines_, path, bytes_);
-    ctx.Log("MYOB import file " + path +
-            (s.ok() ? " written: " + std::to_string(lines_.size()) + " rows"
-                    : " not written, its " + std::to_string(lines_.size()) +
-                          " lines kept for the next pass: " + s.ToString()));
-  }
+  bool empty() const { return lines_.empty(); }
 
- private:
-  // A name in use, by an earlier pass or another device of the same name,
-  // belongs to a file MYOB may not have imported yet: it gets a number.
-  static std::string FreePath(RunContext& ctx, const std::string& folder, std::string name) {
+  // The file to place, under a name not in use. A name in use, by an earlier
+  // pass or another device of the same name, belongs to a file MYOB may not
+  // have imported yet: it gets a number.
+  FileToPlace Take(RunContext& ctx, const std::string& folder, const LocalTime& at,
+                   std::string_view device_name) {
+    const std::string name = MyobImportFileName(kind_, at, device_name);
     std::string path = JoinPath(folder, name);
     const size_t dot = name.size() - 4;  // before ".TXT"
     for (int n = 2; ctx.env->FileExists(path) ||
@@ -576,9 +568,10 @@ class ImportFile {
          ++n) {
       path = JoinPath(folder, name.substr(0, dot) + "-" + std::to_string(n) + name.substr(dot));
     }
-    return path;
+    return FileToPlace{path, std::move(bytes_), std::move(lines_)};
   }
 
+ private:
   std::string_view kind_;
   std::string bytes_;
   bool separate_sales_;
@@ -620,8 +613,17 @@ void WriteMyobSaleFiles(RunContext& ctx, const MyobReference& ref, DeviceLines& 
                                      : std::string_view();
   const std::string folder = MyobDataFolder(ctx);
   const LocalTime now = ctx.env->Now();
-  for (const ImportFile* f : {&item_sales, &service_sales, &time_slips}) {
-    f->Place(ctx, lines, folder, now, device_name);
+  std::vector<FileToPlace> files;
+  for (ImportFile* f : {&item_sales, &service_sales, &time_slips}) {
+    if (!f->empty()) files.push_back(f->Take(ctx, folder, now, device_name));
+  }
+  const std::vector<Status> placed = PostLinesAsFiles(ctx, lines, files);
+  for (size_t k = 0; k < files.size(); ++k) {
+    const std::string rows = std::to_string(files[k].lines.size());
+    ctx.Log("MYOB import file " + files[k].path +
+            (placed[k].ok() ? " written: " + rows + " rows"
+                            : " not written, its " + rows + " lines kept for the next pass: " +
+                                  placed[k].ToString()));
   }
 }
 
