@@ -2,8 +2,9 @@
 // device's file is posted, it says which file that is, which line is being
 // posted, what that line is about to change in the back-end's shared files
 // (written down before each change is made), which files that post lines
-// are being placed (placed_file.h), and the fate of every line already done. It is removed once the device's kept and rejected lines are
-// where they belong.
+// are being placed (placed_file.h), and the fate of every line already done.
+// It is removed once the device's kept and rejected lines are where they
+// belong.
 //
 // A pass that finds a journal left by a killed one undoes the line that was
 // under way (see UndoChanges) and then resumes that device's file with the
@@ -75,7 +76,7 @@ class PostingJournal : public DeviceLines::Recorder, public UndoLog {
   Status FilesReady(const std::vector<PlacedFile>& files) override;
 
   // Forces what is written so far to the disk.
-  Status Sync();
+  Status Sync() override;
   // Every line is done: notes where the rejected lines go; forced to disk.
   Status End(const std::string& rejected_name);
   // The journal has served: deleted.
