@@ -29,7 +29,9 @@ using lumbra::Env;
 double CpuSeconds() {
   struct rusage usage;
   getrusage(RUSAGE_SELF, &usage);
-  auto seconds = [](const timeval& tv) { return static_cast<double>(tv.tv_sec) + tv.tv_usec / 1e6; };
+  auto seconds = [](const timeval& tv) {
+    return static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) / 1e6;
+  };
   return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
@@ -58,11 +60,14 @@ std::string Name(const char* stem, size_t i) {
 void WriteInstallation(const std::string& dir, size_t rows) {
   Write(dir + "/Lumbra.ini", "appname=MYOB\xAE Premier v9 (text files)\r\npath=myob/\r\n");
   std::string names;
-  for (int d = 1; d <= 99; ++d) names += "Van " + std::to_string(d) + "\t" + std::to_string(d) + "\r\n";
+  for (int d = 1; d <= 99; ++d) {
+    names += "Van " + std::to_string(d) + "\t" + std::to_string(d) + "\r\n";
+  }
   Write(dir + "/devicenames.xml", names);
   Write(dir + "/Myob1.dat", lumbra::EncodeLine("Freighttype") + "\r\n");
   Write(dir + "/Myob2.dat", lumbra::EncodeLine("Paymenttype\t") + "\r\n");
-  Write(dir + "/myob/NONCONTAXCODE.TXT", "Tax Code\tDescription\tTax Type\tRate\r\nS\tStd\tGST\t10\r\n");
+  Write(dir + "/myob/NONCONTAXCODE.TXT",
+        "Tax Code\tDescription\tTax Type\tRate\r\nS\tStd\tGST\t10\r\n");
   std::string items =
       "Item Number\tItem Name\tBuy\tSell\tInventory" + std::string(5, '\t') + "Description" +
       std::string(8, '\t') + "Primary Supplier" + std::string(7, '\t') +
@@ -163,7 +168,8 @@ int main(int argc, char** argv) {
   list = std::string();
   Write(dir + "/2/transact.xml", "20261204abcdMail\tMSG-1\tOffice\tRead\r\n");
   PassTime mail = RunPassIn(dir);
-  std::printf("a %zu MiB message list of empty lines: %.2f s wall, peak memory %ld MiB (%ld before)\n",
+  std::printf("a %zu MiB message list of empty lines: %.2f s wall, peak memory %ld MiB "
+              "(%ld before)\n",
               messages_mib, mail.wall, PeakRssMiB(), peak_before);
   std::filesystem::remove_all(dir);
   return 0;

@@ -1,5 +1,6 @@
 #include "intake/device_mail.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <initializer_list>
@@ -183,9 +184,10 @@ Status FinishMailLog(RunContext& ctx, int device, const MailHandOver& h) {
     std::string log;
     s = ctx.env->ReadFile(path, &log);
     if (!s.ok()) return s;
-    std::string_view appended = std::string_view(log).substr(h.log_size, mail.size());
+    const size_t from = static_cast<size_t>(std::min<uint64_t>(h.log_size, log.size()));
+    std::string_view appended = std::string_view(log).substr(from, mail.size());
     if (appended == mail) return Status::OK();
-    if (log.size() - h.log_size < mail.size() && missing.starts_with(appended)) {
+    if (appended.size() < mail.size() && missing.starts_with(appended)) {
       missing.remove_prefix(appended.size());  // a write cut short
     }
   }
