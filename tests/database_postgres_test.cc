@@ -52,7 +52,9 @@ class DatabasePostgresTest : public ::testing::Test {
               // Created without quotes: PostgreSQL keeps the names as "parts",
               // "code" and "qty".
               "CREATE TABLE Parts (Code text, Qty integer)",
-              "CREATE TABLE \"Dup\" (\"K\" text)", "CREATE TABLE \"DUP\" (\"K\" text)"});
+              "CREATE TABLE \"Dup\" (\"K\" text)", "CREATE TABLE \"DUP\" (\"K\" text)",
+              // Its every query fails; the lines after it must still count.
+              "CREATE VIEW \"Broken\" AS SELECT 1 / 0 AS \"K\""});
     ASSERT_TRUE(s.ok()) << s.ToString();
     dir_.Write("Lumbra.ini", "appname=ODBC Datasource\r\npath=" + db_ + "\r\n");
     for (const char* folder : {"1", "2"}) dir_.MakeDir(folder);
@@ -73,7 +75,8 @@ TEST_F(DatabasePostgresTest, PostsIntoTheFoundRowOrANewOneThenExportsTheMenu) {
              TransactionLine("Customers", "Account\tC1\tName\tAlicia\tBalance\t12.5") +
                  TransactionLine("Customers", "Account\tC3\tName\tCarl \xE9\tSince\t2024-01-02") +
                  TransactionLine("Customers", "Account\tC3\tRate\t0.1") +
-                 TransactionLine("Customers", "Id\tnot a number\tName\tX") + TransactionLine("Loose", "K\tk\tV\tONE") +
+                 TransactionLine("Customers", "Id\tnot a number\tName\tX") + TransactionLine("Broken", "K\t1") +
+                 TransactionLine("Loose", "K\tk\tV\tONE") +
                  TransactionLine("Empty", "A\ta1\tB\t7.5") +
                  TransactionLine("Tokens", "T\ta0eebc99-9c0b-4ef8-bb6d-6bb9bd380a11\tV\tnew") +
                  TransactionLine("Parts", "Code\tP1\tQty\t2") + TransactionLine("dup", "K\tx") +
@@ -106,7 +109,8 @@ TEST_F(DatabasePostgresTest, PostsIntoTheFoundRowOrANewOneThenExportsTheMenu) {
   EXPECT_TRUE(Logged(dir_, "line 4 rejected (" + dir_.FilesUnder("Rejected").at(0) +
                                "): key column Id refuses the value"));
   EXPECT_TRUE(Logged(dir_, "table name dup is ambiguous: it matches DUP, Dup"));
-  EXPECT_TRUE(Logged(dir_, "device 2: 7 lines posted, 0 kept for the next pass, 3 rejected"));
+  EXPECT_TRUE(Logged(dir_, "division by zero"));
+  EXPECT_TRUE(Logged(dir_, "device 2: 7 lines posted, 0 kept for the next pass, 4 rejected"));
 }
 
 TEST_F(DatabasePostgresTest, ConnectionLostWhilePostingKeepsEveryRecordForTheNextPass) {

@@ -221,12 +221,23 @@ Status Connection::TableColumns(std::string_view table, const std::vector<Column
   Status s = ResolveTable(table, &spelling);
   if (!s.ok()) return s;
   if (spelling != table) return TableColumns(spelling, columns);
+  // Under a savepoint: a refused query must not spoil the unit of work.
+  std::vector<Column> found;
+  s = Atomically([&]() { return ReadColumns(spelling, &found); });
+  if (!s.ok()) return s;
+  *columns = &columns_.emplace(spelling, std::move(found)).first->second;
+  return Status::OK();
+}
+
+Status Connection::ReadColumns(const std::string& table, std::vector<Column>* columns) {
   odbc::Handle stmt;
-  s = NewStatement(&stmt);
+  Status s = NewStatement(&stmt);
   if (!s.ok()) return s;
   // The columns of an empty result; a driver that cannot filter gets the
-  // plain query, which is only executed, never read.
-  std::vector<Column> found_columns;
+  // plain query, which is only executed, never read. The first refusal is
+  // the one that says why.
+  const std::string context = "the columns of " + table + " cannot be read";
+  std::string why;
   SQLRETURN rc = SQL_ERROR;
   for (const std::string& sql : {"SELECT * FROM " + QuoteName(table) + " WHERE 1=0",
                                  "SELECT * FROM " + QuoteName(table)}) {
@@ -236,20 +247,15 @@ Status Connection::TableColumns(std::string_view table, const std::vector<Column
       rc = SQLExecDirectW(stmt.get(), Wide(wide), SQL_NTS);
     }
     if (Succeeded(rc)) break;
-    if (!IsOpen()) break;
-    // A time-out or a lock is not a reason to try the plain query.
-    odbc::Diagnostics d = odbc::ReadDiagnostics(SQL_HANDLE_STMT, stmt.get());
-    if (IsPassingError(dialect_, d.state, d.native_error)) {
-      return Status::Busy("the columns of " + std::string(table) + " cannot be read: " + d.text);
-    }
+    Status failed = Fail(SQL_HANDLE_STMT, stmt.get(), context);
+    // A time-out or a lock is no reason to try the plain query.
+    if (failed.IsBusy() || !IsOpen()) return failed;
+    if (why.empty()) why = failed.message();
     SQLFreeStmt(stmt.get(), SQL_CLOSE);
   }
-  const std::string context = "the columns of " + std::string(table) + " cannot be read";
+  if (!Succeeded(rc)) return Status::IOError(why);
+  rc = odbc::DescribeColumns(stmt.get(), dialect_, columns);
   if (!Succeeded(rc)) return Fail(SQL_HANDLE_STMT, stmt.get(), context);
-  rc = odbc::DescribeColumns(stmt.get(), dialect_, &found_columns);
-  if (!Succeeded(rc)) return Fail(SQL_HANDLE_STMT, stmt.get(), context);
-  auto inserted = columns_.emplace(std::string(table), std::move(found_columns));
-  *columns = &inserted.first->second;
   return Status::OK();
 }
 
@@ -261,7 +267,9 @@ const RowIdentity& Connection::Identity(std::string_view table) {
   std::string spelling;
   bool view = false;
   if (catalogue_.Resolve(table, &spelling, &view).ok() && TableColumns(table, &columns).ok()) {
-    identity = ReadRowIdentity(this, table, *columns, view);
+    // What the driver could tell counts even when one of its answers failed;
+    // the savepoint only keeps the failure out of the unit of work.
+    Atomically([&]() { return ReadRowIdentity(this, table, *columns, view, &identity); });
   }
   return identities_.emplace(std::string(table), std::move(identity)).first->second;
 }

@@ -136,6 +136,7 @@ class Connection {
   Connection();
   Status LoadCatalogue();
   Status ConfirmEmptyCatalogue();
+  Status ReadColumns(const std::string& table, std::vector<Column>* columns);
   Status SetAutocommit(bool on);
 
   struct Handles;

@@ -16,12 +16,13 @@ using odbc::Succeeded;
 SQLWCHAR* Wide(std::u16string& text) { return reinterpret_cast<SQLWCHAR*>(text.data()); }
 
 // Runs one catalogue function and hands each row to each_row; a function the
-// driver does not offer, or that fails, gives no rows.
-void ForEachCatalogueRow(Connection* connection, const char* call,
-                         const std::function<SQLRETURN(SQLHSTMT)>& start,
-                         const std::function<void(SQLHSTMT)>& each_row) {
+// driver does not offer, or that fails, gives no rows and its failure.
+Status ForEachCatalogueRow(Connection* connection, const char* call,
+                           const std::function<SQLRETURN(SQLHSTMT)>& start,
+                           const std::function<void(SQLHSTMT)>& each_row) {
   odbc::Handle stmt;
-  if (!connection->NewStatement(&stmt).ok()) return;
+  Status s = connection->NewStatement(&stmt);
+  if (!s.ok()) return s;
   SQLRETURN rc;
   {
     CallWatch::Scope scope(connection->watch(), call);
@@ -34,6 +35,8 @@ void ForEachCatalogueRow(Connection* connection, const char* call,
     }
     if (Succeeded(rc)) each_row(stmt.get());
   }
+  if (rc == SQL_NO_DATA) return Status::OK();
+  return connection->Fail(SQL_HANDLE_STMT, stmt.get(), call);
 }
 
 std::string TextAt(SQLHSTMT stmt, SQLUSMALLINT index) {
@@ -57,9 +60,9 @@ bool HasColumn(const std::vector<Column>& columns, std::string_view name) {
                      [&](const Column& c) { return c.name == name; });
 }
 
-std::vector<std::string> PrimaryKey(Connection* connection, std::u16string table) {
+Status PrimaryKey(Connection* connection, std::u16string table, std::vector<std::string>* key) {
   std::vector<std::pair<int, std::string>> parts;
-  ForEachCatalogueRow(
+  Status s = ForEachCatalogueRow(
       connection, "SQLPrimaryKeys",
       [&](SQLHSTMT stmt) {
         return SQLPrimaryKeysW(stmt, nullptr, 0, nullptr, 0, Wide(table),
@@ -69,12 +72,13 @@ std::vector<std::string> PrimaryKey(Connection* connection, std::u16string table
         std::string column = TextAt(stmt, 4);
         if (!column.empty()) parts.emplace_back(static_cast<int>(ValueOf(TextAt(stmt, 5))), column);
       });
-  return InSequence(std::move(parts));
+  *key = InSequence(std::move(parts));
+  return s;
 }
 
-void BestRowId(Connection* connection, std::u16string table, const std::vector<Column>& columns,
-               bool view, RowIdentity* identity) {
-  ForEachCatalogueRow(
+Status BestRowId(Connection* connection, std::u16string table, const std::vector<Column>& columns,
+                 bool view, RowIdentity* identity) {
+  Status s = ForEachCatalogueRow(
       connection, "SQLSpecialColumns",
       [&](SQLHSTMT stmt) {
         return SQLSpecialColumnsW(stmt, SQL_BEST_ROWID, nullptr, 0, nullptr, 0, Wide(table),
@@ -93,16 +97,17 @@ void BestRowId(Connection* connection, std::u16string table, const std::vector<C
       // A view has no row identifier of its own to read.
       identity->best_row_id.clear();
       identity->pseudo_columns.clear();
-      return;
+      break;
     }
     identity->pseudo_columns.push_back(column);
   }
+  return s;
 }
 
-std::vector<std::vector<std::string>> UniqueIndexes(Connection* connection,
-                                                    std::u16string table) {
+Status UniqueIndexes(Connection* connection, std::u16string table,
+                     std::vector<std::vector<std::string>>* out) {
   std::map<std::string, std::vector<std::pair<int, std::string>>> indexes;
-  ForEachCatalogueRow(
+  Status s = ForEachCatalogueRow(
       connection, "SQLStatistics",
       [&](SQLHSTMT stmt) {
         return SQLStatisticsW(stmt, nullptr, 0, nullptr, 0, Wide(table),
@@ -115,21 +120,20 @@ std::vector<std::vector<std::string>> UniqueIndexes(Connection* connection,
         if (TextAt(stmt, 4) != "0" || index.empty() || column.empty()) return;
         indexes[index].emplace_back(static_cast<int>(ValueOf(TextAt(stmt, 8))), column);
       });
-  std::vector<std::vector<std::string>> out;
-  for (auto& [name, parts] : indexes) out.push_back(InSequence(std::move(parts)));
-  return out;
+  for (auto& [name, parts] : indexes) out->push_back(InSequence(std::move(parts)));
+  return s;
 }
 
 }  // namespace
 
-RowIdentity ReadRowIdentity(Connection* connection, std::string_view table,
-                            const std::vector<Column>& columns, bool view) {
+Status ReadRowIdentity(Connection* connection, std::string_view table,
+                       const std::vector<Column>& columns, bool view, RowIdentity* out) {
   const std::u16string wide = Cp1252ToUtf16(table);
-  RowIdentity identity;
-  identity.primary_key = PrimaryKey(connection, wide);
-  BestRowId(connection, wide, columns, view, &identity);
-  identity.unique_indexes = UniqueIndexes(connection, wide);
-  return identity;
+  *out = RowIdentity();
+  Status key = PrimaryKey(connection, wide, &out->primary_key);
+  Status row_id = BestRowId(connection, wide, columns, view, out);
+  Status unique = UniqueIndexes(connection, wide, &out->unique_indexes);
+  return !key.ok() ? key : !row_id.ok() ? row_id : unique;
 }
 
 }  // namespace lumbra::database

@@ -10,14 +10,15 @@
 
 #include "backends/database/connection.h"
 #include "backends/database/value.h"
+#include "platform/status.h"
 
 namespace lumbra::database {
 
 // What the driver tells of the table (catalogue spelling) with these
-// columns. A view has no pseudo columns. A question the driver cannot
-// answer leaves that part empty.
-RowIdentity ReadRowIdentity(Connection* connection, std::string_view table,
-                            const std::vector<Column>& columns, bool view);
+// columns, into *out. A view has no pseudo columns. A question the driver
+// cannot answer leaves that part empty; the first such failure is returned.
+Status ReadRowIdentity(Connection* connection, std::string_view table,
+                       const std::vector<Column>& columns, bool view, RowIdentity* out);
 
 }  // namespace lumbra::database
 
