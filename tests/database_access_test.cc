@@ -228,7 +228,8 @@ TEST(DatabaseValueTest, TextFormsAndTheValuesDevicesSend) {
                {integer, "9300000000017", "9300000000017"}, {integer, "9223372036854775807", "9223372036854775807"},
                {integer, "1.5e3", "1500"},          {integer, "2.5", "2.5"},        {integer, "x1", "refused"},
                {integer, "99999999999999999999", "99999999999999999999"},
-               {decimal, "-1.25E-3", "-0.00125"},   {decimal, "12345678901234567.89", "12345678901234567.89"}};
+               {decimal, "-1.25E-3", "-0.00125"},   {decimal, "12345678901234567.89", "12345678901234567.89"},
+               {decimal, "0e999999999", "0"}};
   for (const auto& c : cases) {
     Value v;
     bool ok = ValueForColumn(c.column, c.sent, &v).ok();

@@ -142,12 +142,14 @@ std::string ExactDecimal(std::string_view text) {
   std::from_chars(exp.data(), exp.data() + exp.size(), exponent);
   bool negative = !mantissa.empty() && mantissa[0] == '-';
   if (!mantissa.empty() && (mantissa[0] == '-' || mantissa[0] == '+')) mantissa.remove_prefix(1);
+  // Zero with any exponent ("0e999999999") is zero, not a billion digits.
+  if (mantissa.find_first_of("123456789") == std::string_view::npos) return "0";
   size_t point = mantissa.find('.');
   std::string digits(mantissa.substr(0, point));
   int whole = static_cast<int>(digits.size());
   if (point != std::string_view::npos) digits += mantissa.substr(point + 1);
-  // A finite double's exponent keeps these paddings within a few hundred
-  // digits.
+  // The number is a finite double, so the exponent and the mantissa's own
+  // zeros keep these paddings within a few hundred digits more than the text.
   whole += exponent;
   if (whole <= 0) {
     digits.insert(0, static_cast<size_t>(1 - whole), '0');
@@ -209,8 +211,7 @@ Status DecimalFor(const Column& column, std::string_view text, Value* out) {
 // A date as a database keeps it in text: yyyy-mm-dd, with a time after a
 // blank or "T"; no other form is taken for a date.
 bool ParseStoredDateTime(std::string_view text, DateTime* out, bool* has_time) {
-  return text.size() >= 10 && text[4] == '-' && TrimBlanks(text).size() == text.size() &&
-         ParseDateTime(text, out, has_time);
+  return text.size() >= 10 && text[4] == '-' && ParseDateTime(text, out, has_time);
 }
 
 bool IsExactNumber(const Value& v) {
@@ -336,10 +337,12 @@ Value StoredValue(const Column& column, std::string text) {
   Value v;
   double number = 0;
   bool has_time = false;
-  switch (column.cls) {
+  // The database's own text of a number or a date has no blanks around it.
+  const bool bare = TrimBlanks(text).size() == text.size();
+  switch (bare ? column.cls : ColumnClass::kText) {
     case ColumnClass::kInteger:
     case ColumnClass::kBit:
-      if (text.find_first_of(" \t+") == std::string::npos && ParseWholeNumber(text, &v.integer)) {
+      if (text[0] != '+' && ParseWholeNumber(text, &v.integer)) {
         v.kind = ValueKind::kInteger;
         return v;
       }
