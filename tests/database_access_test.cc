@@ -242,6 +242,22 @@ TEST(DatabaseValueTest, TextFormsAndTheValuesDevicesSend) {
   EXPECT_FALSE(KeyMatches(row, key));
   EXPECT_TRUE(KeyMatches(StoredValue(integer, "9007199254740993"), key));
   EXPECT_TRUE(KeyMatches(StoredValue(integer, "9007199254740993.0"), key));
+  // Whatever a device or a database hands over: a number taken for a number
+  // column reads back as a number, and nothing grows out of bounds.
+  const std::string junk = test::JunkBytes(5, 40000, 9) + "1e308\t-0e99999999\t.5E-3\t+7.\t";
+  std::string_view rest = junk;
+  while (!rest.empty()) {
+    std::string_view text = rest.substr(0, rest.find('\t'));
+    rest.remove_prefix(std::min(rest.size(), text.size() + 1));
+    for (const Column* c : {&integer, &decimal, &money, &real, &date}) {
+      Value v;
+      if (ValueForColumn(*c, text, &v).ok() && c != &date) {
+        EXPECT_TRUE(ParseNumber(PlainText(v), nullptr)) << PlainText(v);
+        EXPECT_LT(PlainText(v).size(), text.size() + 400);
+      }
+      EXPECT_LE(ExportText(*c, StoredValue(*c, std::string(text))).size(), text.size() + 400);
+    }
+  }
   EXPECT_EQ(Utf16ToCp1252(Cp1252ToUtf16("Caf\xE9 \x80 \x81")), "Caf\xE9 \x80 \x81");
   EXPECT_EQ(Utf8ToCp1252("Caf\xC3\xA9 \xE2\x82\xAC \xE4"), "Caf\xE9 \x80 \xE4");
 }
