@@ -215,7 +215,6 @@ class NewValues {
   const std::string& bytes() const { return bytes_; }
   const std::vector<int>& fields() const { return fields_; }
   const std::vector<dbf::MemoText>& memos() const { return memos_; }
-  bool has_memos() const { return !memos_.empty(); }
 
  private:
   int Field(const char* name) {
@@ -297,6 +296,24 @@ struct StockData {
   double latest = 0;
 };
 
+// What a sale changes: the tables, the records found for it, and those
+// records as the files hold them under the line's locks.
+struct SalePlan {
+  DbfTable *inv = nullptr, *ol = nullptr, *bal = nullptr, *fl = nullptr;
+  std::optional<CustomerData> customer;
+  std::optional<StockData> item;
+  std::string name, desc, code;  // the master's spellings
+  uint32_t invoice = 0;          // the open invoice; 0: a new one
+  uint32_t balance = 0;          // the item's balance; 0: none
+  std::string inv_rec, bal_rec, flags_rec;
+};
+
+// A sale's new values, built and checked before anything is written.
+struct SaleValues {
+  std::string link;
+  std::optional<NewValues> counters, new_invoice, totals, alloc, sold, comment;
+};
+
 // The outcome of one line.
 struct LineResult {
   LineFate fate = LineFate::kPosted;
@@ -343,10 +360,22 @@ class AuroraPosting::Device {
   LineResult PostSale(size_t i, const TransactionRecord& record, const SaleLine& line);
   LineResult ChangeCustomer(size_t i, const CustomerChange& change);
 
-  // Index building and look-ups; each returns the record number (0: none)
-  // and the record's bytes as the file holds them now.
-  // Each look-up is false, with the reason in *why, when its table cannot
-  // be read.
+  // The steps of a sale; each returns a result when the line cannot go on.
+  void SettleExtend(const SaleLine& line, double* extend, std::string* text);
+  std::optional<LineResult> PlanSale(const SaleLine& line, SalePlan* plan);
+  void AddSaleLocks(const SalePlan& plan, const SaleLine& line, LockSet* locks,
+                    std::vector<PostingTable*>* tables);
+  std::optional<LineResult> ReadUnderLocks(const SaleLine& line, SalePlan* plan, bool* again);
+  std::optional<LineResult> SaleValuesOf(const TransactionRecord& record, const SaleLine& line,
+                                         const SalePlan& plan, SaleValues* values);
+  void NewInvoiceValues(const TransactionRecord& record, const SaleLine& line,
+                        const SalePlan& plan, double extend, SaleValues* values);
+  void LineValues(const SaleLine& line, const SalePlan& plan, const std::string& extend_text,
+                  double extend, SaleValues* values);
+  LineResult WriteSale(size_t i, const SalePlan& plan, const SaleValues& values, LockSet& locks);
+
+  // Look-ups through the pass's indexes (0 or nothing: not found). Each is
+  // false, with the reason in *why, when its table cannot be read.
   bool Index(PostingTable& table, RecordIndex* index, std::string* why,
              const std::function<void(DbfTable&, uint32_t, std::string_view)>& add);
   bool FindOpenInvoice(const std::string& customer, const std::string& ordnum, uint32_t* recno,
@@ -552,239 +581,285 @@ LineResult AuroraPosting::Device::Undo(LockSet& locks, LineChanges& changes,
   return LineResult::Kept(reason);
 }
 
+// An order taken without an extend is invoiced at its worked-out value; an
+// extend given as 0 is a free line.
+void AuroraPosting::Device::SettleExtend(const SaleLine& line, double* extend,
+                                         std::string* text) {
+  *extend = Single(ValueOf(line.extend));
+  *text = line.extend;
+  if (!Trim(line.extend).empty()) return;
+  *extend = Single(ValueOf(line.qty) * ValueOf(line.rate));
+  double discount = ValueOf(line.discount);
+  if (discount != 0) *extend = Single(*extend * (100 - discount) / 100);
+  *text = SingleText(*extend);
+  ctx_.Log("invoice line \"" + line.description + "\" for \"" + line.customer +
+           "\" came without an extend; worked out as " + *text);
+}
+
+std::optional<LineResult> AuroraPosting::Device::PlanSale(const SaleLine& line, SalePlan* p) {
+  std::string why;
+  p->inv = invidx_.Get(&why);
+  p->ol = p->inv ? oldinv_.Get(&why) : nullptr;
+  if (p->inv == nullptr || p->ol == nullptr) return LineResult::Kept(why);
+  if (!line.note.empty() && !p->ol->memo_writable()) {
+    return LineResult::Kept(oldinv_.name() + "'s memo file cannot be written");
+  }
+  // The customer as the master spells it: the open invoice is found, and a
+  // new one named, by that spelling.
+  if (!FindCustomer(line.customer, &p->customer, &why) ||
+      !FindStock(line.description, &p->item, &why)) {
+    return LineResult::Kept(why);
+  }
+  p->name = p->customer ? p->customer->name : line.customer;
+  p->desc = p->item ? p->item->desc : line.description;
+  p->code = p->item ? p->item->code : std::string();
+  if (!FindOpenInvoice(p->name, line.ordnum, &p->invoice, &why) ||
+      !FindBalance(p->code, &p->balance, &why)) {
+    return LineResult::Kept(why);
+  }
+  p->bal = stkbals_.Get(&why);
+  p->fl = p->invoice == 0 ? flags_.Get(&why) : nullptr;
+  if (p->bal == nullptr || (p->invoice == 0 && p->fl == nullptr)) return LineResult::Kept(why);
+  return std::nullopt;
+}
+
+void AuroraPosting::Device::AddSaleLocks(const SalePlan& p, const SaleLine& line, LockSet* locks,
+                                         std::vector<PostingTable*>* tables) {
+  tables->push_back(&oldinv_);
+  if (p.invoice != 0) {
+    locks->Add(p.inv->file(), dbf::RecordLockOffset(p.invoice),
+               invidx_.name() + " record " + std::to_string(p.invoice));
+    tables->push_back(&invidx_);
+  } else {
+    locks->Add(p.fl->file(), dbf::RecordLockOffset(1), flags_.name() + " record 1 (the counters)");
+    locks->Add(p.inv->file(), dbf::kLockBase, invidx_.name() + " (adding an invoice)");
+    tables->push_back(&flags_);
+    tables->push_back(&invidx_);
+  }
+  if (p.balance != 0) {
+    locks->Add(p.bal->file(), dbf::RecordLockOffset(p.balance),
+               stkbals_.name() + " record " + std::to_string(p.balance));
+    tables->push_back(&stkbals_);
+  }
+  locks->Add(p.ol->file(), dbf::kLockBase, oldinv_.name() + " (adding a line)");
+  if (!line.note.empty()) {
+    locks->Add(p.ol->memo_file(), dbf::kLockBase, oldinv_.name() + "'s memo file");
+  }
+}
+
+// Under the locks: the records the line changes, as the files hold them now.
+// Sets *again when another program changed one since it was looked up.
+std::optional<LineResult> AuroraPosting::Device::ReadUnderLocks(const SaleLine& line, SalePlan* p,
+                                                                bool* again) {
+  *again = false;
+  Status s;
+  if (p->invoice != 0) {
+    s = p->inv->FreshRecord(p->invoice, &p->inv_rec);
+    if (!s.ok()) return LineResult::Kept(invidx_.name() + " cannot be read: " + s.ToString());
+    if (IsDeleted(p->inv_rec) || FieldOf(*p->inv, p->inv_rec, "NAME") != p->name ||
+        FieldOf(*p->inv, p->inv_rec, "ORDNUM") != line.ordnum ||
+        ValueOf(FieldOf(*p->inv, p->inv_rec, "POSTED")) != 0) {
+      pass_.open_invoices_.Clear();
+      *again = true;
+    }
+  } else {
+    // No other program adds an invoice while we hold the adding lock; one
+    // added since the index was built may be the line's.
+    s = p->inv->Refresh();
+    if (!s.ok()) return LineResult::Kept(invidx_.name() + " cannot be read: " + s.ToString());
+    *again = p->inv->record_count() != pass_.open_invoices_.count;
+    s = p->fl->FreshRecord(1, &p->flags_rec);
+    if (!s.ok() || IsDeleted(p->flags_rec)) {
+      return LineResult::Kept(flags_.name() + " holds no counter record" +
+                              (s.ok() ? "" : ": " + s.ToString()));
+    }
+  }
+  if (p->balance != 0) {
+    s = p->bal->FreshRecord(p->balance, &p->bal_rec);
+    if (!s.ok()) return LineResult::Kept(stkbals_.name() + " cannot be read: " + s.ToString());
+    if (IsDeleted(p->bal_rec) || FieldOf(*p->bal, p->bal_rec, "CODE") != p->code) {
+      pass_.balances_.Clear();
+      *again = true;
+    }
+  }
+  return std::nullopt;
+}
+
+void AuroraPosting::Device::NewInvoiceValues(const TransactionRecord& record, const SaleLine& line,
+                                             const SalePlan& p, double extend, SaleValues* v) {
+  v->link = WholeText(ValueOf(FieldOf(*p.fl, p.flags_rec, "LINK")) + 1);
+  std::string invnum = WholeText(ValueOf(FieldOf(*p.fl, p.flags_rec, "NEXTINV")) + 1);
+  v->counters.emplace(ctx_, *p.fl, p.flags_rec, &pass_.missing_fields_);
+  v->counters->Set("LINK", v->link);
+  v->counters->Set("NEXTINV", invnum);
+  CustomerData c = p.customer.value_or(CustomerData{});
+  std::string date, due;
+  if (record.date) {
+    date = FormatYyyymmdd(*record.date);
+    due = FormatYyyymmdd(AddDays(*record.date, c.payment_days));
+  } else {
+    ctx_.Log("record date \"" + record.field1.substr(0, 8) + "\" is no date; invoice " + invnum +
+             " has no date");
+  }
+  NewValues& n = v->new_invoice.emplace(ctx_, *p.inv, p.inv->BlankRecord(), &pass_.missing_fields_);
+  n.Set("NAME", p.name);
+  n.Set("DELNAME", p.name);
+  n.Set("LINK", v->link);
+  n.Set("POSTED", "0");
+  n.Set("INVNUM", invnum);
+  n.Set("DATE", date);
+  n.Set("DUE", due);
+  n.Set("TERMS", due);
+  n.Set("ORDNUM", line.ordnum);
+  n.Set("TOTAL", DoubleText(extend * 1.125));
+  n.Set("GST", SingleText(extend / 8));
+  const char* kAddress[] = {"ADD1", "ADD2", "ADD3"};
+  const char* kDelivery[] = {"DELADD1", "DELADD2", "DELADD3"};
+  for (int k = 0; k < 3; ++k) {
+    n.Set(kAddress[k], c.address[k]);
+    n.Set(kDelivery[k], c.address[k]);
+  }
+  n.Set("DEBTOR", c.account);
+  n.Set("METHOD", "Courier");
+  n.Set("LOCATION", "Central");
+  n.Set("SRCE", "I");
+  n.Set("AGING", "C");
+  n.Set("BANKACC", "9172");
+  n.Set("PAYMETHOD", "2");
+  n.Set("TILLID", "527093164");
+}
+
+void AuroraPosting::Device::LineValues(const SaleLine& line, const SalePlan& p,
+                                       const std::string& extend_text, double extend,
+                                       SaleValues* v) {
+  std::unordered_set<std::string>* missing = &pass_.missing_fields_;
+  if (p.balance != 0) {
+    double alloc = Single(Single(ValueOf(FieldOf(*p.bal, p.bal_rec, "ALLOC"))) + ValueOf(line.qty));
+    v->alloc.emplace(ctx_, *p.bal, p.bal_rec, missing).Set("ALLOC", SingleText(alloc));
+  }
+  NewValues& sold = v->sold.emplace(ctx_, *p.ol, p.ol->BlankRecord(), missing);
+  sold.Set("CODE", p.code);
+  sold.Set("LINK", v->link);
+  sold.Set("DESC", p.desc);
+  sold.Set("QTY", line.qty);
+  sold.Set("RATE", line.rate);
+  sold.Set("EXTEND", extend_text);
+  sold.Set("COST", SingleText(Single(ValueOf(line.qty) * (p.item ? p.item->latest : 0))));
+  sold.Set("GSTEXT", SingleText(extend / 8));
+  sold.Set("DISC", line.discount);
+  sold.Set("GSTCODE", "E");
+  sold.Set("SERIAL", "F");
+  sold.Set("DERIVE", "F");
+  if (line.note.empty()) return;
+  NewValues& comment = v->comment.emplace(ctx_, *p.ol, p.ol->BlankRecord(), missing);
+  comment.Set("CODE", "/C");
+  comment.Set("LINK", v->link);
+  comment.Set("DESC", CommentText(line.note));
+  for (const char* zero : {"QTY", "RATE", "EXTEND", "GSTEXT"}) comment.Set(zero, "0");
+  comment.Set("GSTCODE", "E");
+  comment.Set("SERIAL", "F");
+  comment.Set("DERIVE", "F");
+  comment.Set("NOTE", line.note);
+}
+
+// Every new value of the line, checked against its field before anything is
+// written: a rejected result when one does not fit.
+std::optional<LineResult> AuroraPosting::Device::SaleValuesOf(const TransactionRecord& record,
+                                                              const SaleLine& line,
+                                                              const SalePlan& p,
+                                                              SaleValues* v) {
+  double extend;
+  std::string extend_text;
+  SettleExtend(line, &extend, &extend_text);
+  if (p.invoice != 0) {
+    v->link = FieldOf(*p.inv, p.inv_rec, "LINK");
+    if (ValueOf(v->link) == 0) {
+      return LineResult::Rejected(invidx_.name() + " record " + std::to_string(p.invoice) +
+                                  " (the open invoice) has no link number");
+    }
+    NewValues& totals = v->totals.emplace(ctx_, *p.inv, p.inv_rec, &pass_.missing_fields_);
+    totals.Set("TOTAL", DoubleText(extend * 1.125 +
+                                   Single(ValueOf(FieldOf(*p.inv, p.inv_rec, "TOTAL")))));
+    totals.Set("GST", SingleText(Single(extend / 8 +
+                                        Single(ValueOf(FieldOf(*p.inv, p.inv_rec, "GST"))))));
+  } else {
+    NewInvoiceValues(record, line, p, extend, v);
+  }
+  LineValues(line, p, extend_text, extend, v);
+  for (const std::optional<NewValues>* n :
+       {&v->counters, &v->new_invoice, &v->totals, &v->alloc, &v->sold, &v->comment}) {
+    if (*n && !(*n)->error().empty()) return LineResult::Rejected((*n)->error());
+  }
+  return std::nullopt;
+}
+
+// The line's writes, each written down first; a failed one undoes the rest.
+LineResult AuroraPosting::Device::WriteSale(size_t i, const SalePlan& p, const SaleValues& v,
+                                            LockSet& locks) {
+  Status s = lines_.Begin(i);
+  if (!s.ok()) return LineResult::Kept("the posting journal cannot be written: " + s.ToString());
+  LineChanges changes(lines_);
+  uint32_t new_recno = 0;
+  if (p.invoice != 0) {
+    UndoTarget u = changes.Target();
+    s = p.inv->UpdateRecord(p.invoice, v.totals->bytes(), v.totals->fields(), {}, dbf::kLocksHeld,
+                            &u);
+    if (!s.ok()) return Undo(locks, changes, invidx_.name(), s);
+  } else {
+    // The invoice before the counters, and its journal entry forced to the
+    // disk first: after a power cut the number is then either still free or
+    // taken by an invoice the next pass finds.
+    UndoTarget u = changes.Target();
+    changes.SyncNext();
+    s = p.inv->AppendRecord(v.new_invoice->bytes(), {}, dbf::kLocksHeld, &u, &new_recno);
+    if (!s.ok()) return Undo(locks, changes, invidx_.name(), s);
+    UndoTarget same = changes.SameGroup();
+    s = p.fl->UpdateRecord(1, v.counters->bytes(), v.counters->fields(), {}, dbf::kLocksHeld, &same);
+    if (!s.ok()) return Undo(locks, changes, flags_.name(), s);
+  }
+  if (p.balance != 0) {
+    UndoTarget u = changes.Target();
+    s = p.bal->UpdateRecord(p.balance, v.alloc->bytes(), v.alloc->fields(), {}, dbf::kLocksHeld, &u);
+    if (!s.ok()) return Undo(locks, changes, stkbals_.name(), s);
+  }
+  UndoTarget u = changes.Target();
+  s = p.ol->AppendRecord(v.sold->bytes(), {}, dbf::kLocksHeld, &u);
+  if (!s.ok()) return Undo(locks, changes, oldinv_.name(), s);
+  if (v.comment) {
+    // The memo is stored with its record, so no other program's record can
+    // ever receive it.
+    UndoTarget c = changes.Target();
+    s = p.ol->AppendRecord(v.comment->bytes(), v.comment->memos(), dbf::kLocksHeld, &c);
+    if (!s.ok()) return Undo(locks, changes, oldinv_.name(), s);
+  }
+  if (p.invoice == 0) {
+    // Indexed as stored, so a name cut to its field's width is found as the
+    // next line's search would find it.
+    const std::string& stored = v.new_invoice->bytes();
+    pass_.open_invoices_.exact[Key(FieldOf(*p.inv, stored, "NAME"),
+                                   FieldOf(*p.inv, stored, "ORDNUM"))] = new_recno;
+    pass_.open_invoices_.count = p.inv->record_count();
+  }
+  return LineResult();
+}
+
 LineResult AuroraPosting::Device::PostSale(size_t i, const TransactionRecord& record,
                                            const SaleLine& line) {
-  // An order taken without an extend is invoiced at its worked-out value; an
-  // extend given as 0 is a free line.
-  double extend = Single(ValueOf(line.extend));
-  std::string extend_text = line.extend;
-  if (Trim(line.extend).empty()) {
-    extend = Single(ValueOf(line.qty) * ValueOf(line.rate));
-    double discount = ValueOf(line.discount);
-    if (discount != 0) extend = Single(extend * (100 - discount) / 100);
-    extend_text = SingleText(extend);
-    ctx_.Log("invoice line \"" + line.description + "\" for \"" + line.customer +
-             "\" came without an extend; worked out as " + extend_text);
-  }
-  std::string why;
   for (int attempt = 0; attempt < kLookupTries; ++attempt) {
-    DbfTable* inv = invidx_.Get(&why);
-    DbfTable* ol = inv ? oldinv_.Get(&why) : nullptr;
-    if (inv == nullptr || ol == nullptr) return LineResult::Kept(why);
-    if (!line.note.empty() && !ol->memo_writable()) {
-      return LineResult::Kept(oldinv_.name() + "'s memo file cannot be written");
-    }
-    // The customer as the master spells it: the open invoice is found, and
-    // a new one named, by that spelling.
-    std::optional<CustomerData> customer;
-    std::optional<StockData> item;
-    uint32_t invoice = 0, balance = 0;
-    if (!FindCustomer(line.customer, &customer, &why) || !FindStock(line.description, &item, &why)) {
-      return LineResult::Kept(why);
-    }
-    const std::string name = customer ? customer->name : line.customer;
-    const std::string desc = item ? item->desc : line.description;
-    const std::string code = item ? item->code : std::string();
-    if (!FindOpenInvoice(name, line.ordnum, &invoice, &why) ||
-        !FindBalance(code, &balance, &why)) {
-      return LineResult::Kept(why);
-    }
-    DbfTable* bal = stkbals_.Get(&why);
-    DbfTable* fl = invoice == 0 ? flags_.Get(&why) : nullptr;
-    if (bal == nullptr || (invoice == 0 && fl == nullptr)) return LineResult::Kept(why);
-
+    SalePlan plan;
+    if (std::optional<LineResult> kept = PlanSale(line, &plan)) return *kept;
     LockSet locks(ctx_.env);
-    std::vector<PostingTable*> locked = {&oldinv_};
-    if (invoice != 0) {
-      locks.Add(inv->file(), dbf::RecordLockOffset(invoice),
-                invidx_.name() + " record " + std::to_string(invoice));
-      locked.push_back(&invidx_);
-    } else {
-      locks.Add(fl->file(), dbf::RecordLockOffset(1), flags_.name() + " record 1 (the counters)");
-      locks.Add(inv->file(), dbf::kLockBase, invidx_.name() + " (adding an invoice)");
-      locked.push_back(&flags_);
-      locked.push_back(&invidx_);
-    }
-    if (balance != 0) {
-      locks.Add(bal->file(), dbf::RecordLockOffset(balance),
-                stkbals_.name() + " record " + std::to_string(balance));
-      locked.push_back(&stkbals_);
-    }
-    locks.Add(ol->file(), dbf::kLockBase, oldinv_.name() + " (adding a line)");
-    if (!line.note.empty()) {
-      locks.Add(ol->memo_file(), dbf::kLockBase, oldinv_.name() + "'s memo file");
-    }
+    std::vector<PostingTable*> locked;
+    AddSaleLocks(plan, line, &locks, &locked);
     if (std::optional<LineResult> kept = Lock(locks, locked)) return *kept;
-
-    // Under the locks: the records as they are now.
-    std::string inv_rec, bal_rec, flags_rec;
-    if (invoice != 0) {
-      Status s = inv->FreshRecord(invoice, &inv_rec);
-      if (!s.ok()) return LineResult::Kept(invidx_.name() + " cannot be read: " + s.ToString());
-      if (IsDeleted(inv_rec) || FieldOf(*inv, inv_rec, "NAME") != name ||
-          FieldOf(*inv, inv_rec, "ORDNUM") != line.ordnum ||
-          ValueOf(FieldOf(*inv, inv_rec, "POSTED")) != 0) {
-        pass_.open_invoices_.Clear();  // changed meanwhile: look again
-        continue;
-      }
-    } else {
-      // No other program adds an invoice while we hold the header lock; one
-      // added since the index was built may be the line's.
-      Status s = inv->Refresh();
-      if (!s.ok()) return LineResult::Kept(invidx_.name() + " cannot be read: " + s.ToString());
-      if (inv->record_count() != pass_.open_invoices_.count) continue;
-      s = fl->FreshRecord(1, &flags_rec);
-      if (!s.ok() || IsDeleted(flags_rec)) {
-        return LineResult::Kept(flags_.name() + " holds no counter record" +
-                                (s.ok() ? "" : ": " + s.ToString()));
-      }
+    bool again = false;
+    if (std::optional<LineResult> kept = ReadUnderLocks(line, &plan, &again)) return *kept;
+    if (again) continue;
+    SaleValues values;
+    if (std::optional<LineResult> refused = SaleValuesOf(record, line, plan, &values)) {
+      return *refused;
     }
-    if (balance != 0) {
-      Status s = bal->FreshRecord(balance, &bal_rec);
-      if (!s.ok()) return LineResult::Kept(stkbals_.name() + " cannot be read: " + s.ToString());
-      if (IsDeleted(bal_rec) || FieldOf(*bal, bal_rec, "CODE") != code) {
-        pass_.balances_.Clear();
-        continue;
-      }
-    }
-
-    // Every new value, checked against its field before anything is written.
-    std::optional<NewValues> counters, new_invoice, totals, alloc;
-    std::string link;
-    if (invoice != 0) {
-      link = FieldOf(*inv, inv_rec, "LINK");
-      if (ValueOf(link) == 0) {
-        return LineResult::Rejected(invidx_.name() + " record " + std::to_string(invoice) +
-                                    " (the open invoice) has no link number");
-      }
-      totals.emplace(ctx_, *inv, inv_rec, &pass_.missing_fields_);
-      totals->Set("TOTAL", DoubleText(extend * 1.125 + Single(ValueOf(FieldOf(*inv, inv_rec, "TOTAL")))));
-      totals->Set("GST", SingleText(Single(extend / 8 + Single(ValueOf(FieldOf(*inv, inv_rec, "GST"))))));
-    } else {
-      link = WholeText(ValueOf(FieldOf(*fl, flags_rec, "LINK")) + 1);
-      std::string invnum = WholeText(ValueOf(FieldOf(*fl, flags_rec, "NEXTINV")) + 1);
-      counters.emplace(ctx_, *fl, flags_rec, &pass_.missing_fields_);
-      counters->Set("LINK", link);
-      counters->Set("NEXTINV", invnum);
-      CustomerData c = customer.value_or(CustomerData{});
-      std::string date, due;
-      if (record.date) {
-        date = FormatYyyymmdd(*record.date);
-        due = FormatYyyymmdd(AddDays(*record.date, c.payment_days));
-      }
-      new_invoice.emplace(ctx_, *inv, inv->BlankRecord(), &pass_.missing_fields_);
-      NewValues& v = *new_invoice;
-      v.Set("NAME", name);
-      v.Set("DELNAME", name);
-      v.Set("LINK", link);
-      v.Set("POSTED", "0");
-      v.Set("INVNUM", invnum);
-      v.Set("DATE", date);
-      v.Set("DUE", due);
-      v.Set("TERMS", due);
-      v.Set("ORDNUM", line.ordnum);
-      v.Set("TOTAL", DoubleText(extend * 1.125));
-      v.Set("GST", SingleText(extend / 8));
-      const char* kAddress[] = {"ADD1", "ADD2", "ADD3"};
-      const char* kDelivery[] = {"DELADD1", "DELADD2", "DELADD3"};
-      for (int k = 0; k < 3; ++k) {
-        v.Set(kAddress[k], c.address[k]);
-        v.Set(kDelivery[k], c.address[k]);
-      }
-      v.Set("DEBTOR", c.account);
-      v.Set("METHOD", "Courier");
-      v.Set("LOCATION", "Central");
-      v.Set("SRCE", "I");
-      v.Set("AGING", "C");
-      v.Set("BANKACC", "9172");
-      v.Set("PAYMETHOD", "2");
-      v.Set("TILLID", "527093164");
-      if (!record.date) {
-        ctx_.Log("record date \"" + record.field1.substr(0, 8) + "\" is no date; invoice " +
-                 invnum + " has no date");
-      }
-    }
-    if (balance != 0) {
-      alloc.emplace(ctx_, *bal, bal_rec, &pass_.missing_fields_);
-      alloc->Set("ALLOC", SingleText(Single(Single(ValueOf(FieldOf(*bal, bal_rec, "ALLOC"))) +
-                                            ValueOf(line.qty))));
-    }
-    NewValues sold(ctx_, *ol, ol->BlankRecord(), &pass_.missing_fields_);
-    sold.Set("CODE", code);
-    sold.Set("LINK", link);
-    sold.Set("DESC", desc);
-    sold.Set("QTY", line.qty);
-    sold.Set("RATE", line.rate);
-    sold.Set("EXTEND", extend_text);
-    sold.Set("COST", SingleText(Single(ValueOf(line.qty) * (item ? item->latest : 0))));
-    sold.Set("GSTEXT", SingleText(extend / 8));
-    sold.Set("DISC", line.discount);
-    sold.Set("GSTCODE", "E");
-    sold.Set("SERIAL", "F");
-    sold.Set("DERIVE", "F");
-    std::optional<NewValues> comment;
-    if (!line.note.empty()) {
-      comment.emplace(ctx_, *ol, ol->BlankRecord(), &pass_.missing_fields_);
-      comment->Set("CODE", "/C");
-      comment->Set("LINK", link);
-      comment->Set("DESC", CommentText(line.note));
-      for (const char* zero : {"QTY", "RATE", "EXTEND", "GSTEXT"}) comment->Set(zero, "0");
-      comment->Set("GSTCODE", "E");
-      comment->Set("SERIAL", "F");
-      comment->Set("DERIVE", "F");
-      comment->Set("NOTE", line.note);
-    }
-    for (const std::optional<NewValues>* v : {&counters, &new_invoice, &totals, &alloc}) {
-      if (*v && !(*v)->error().empty()) return LineResult::Rejected((*v)->error());
-    }
-    if (!sold.error().empty()) return LineResult::Rejected(sold.error());
-    if (comment && !comment->error().empty()) return LineResult::Rejected(comment->error());
-
-    // The writes, each written down first.
-    Status s = lines_.Begin(i);
-    if (!s.ok()) return LineResult::Kept("the posting journal cannot be written: " + s.ToString());
-    LineChanges changes(lines_);
-    uint32_t new_recno = 0;
-    if (invoice != 0) {
-      UndoTarget u = changes.Target();
-      s = inv->UpdateRecord(invoice, totals->bytes(), totals->fields(), {}, dbf::kLocksHeld, &u);
-      if (!s.ok()) return Undo(locks, changes, invidx_.name(), s);
-    } else {
-      // The invoice before the counters, and its journal entry forced to
-      // the disk first: after a power cut the number is then either still
-      // free or taken by an invoice the next pass finds.
-      UndoTarget u = changes.Target();
-      changes.SyncNext();
-      s = inv->AppendRecord(new_invoice->bytes(), {}, dbf::kLocksHeld, &u, &new_recno);
-      if (!s.ok()) return Undo(locks, changes, invidx_.name(), s);
-      UndoTarget same = changes.SameGroup();
-      s = fl->UpdateRecord(1, counters->bytes(), counters->fields(), {}, dbf::kLocksHeld, &same);
-      if (!s.ok()) return Undo(locks, changes, flags_.name(), s);
-    }
-    if (balance != 0) {
-      UndoTarget u = changes.Target();
-      s = bal->UpdateRecord(balance, alloc->bytes(), alloc->fields(), {}, dbf::kLocksHeld, &u);
-      if (!s.ok()) return Undo(locks, changes, stkbals_.name(), s);
-    }
-    UndoTarget u = changes.Target();
-    s = ol->AppendRecord(sold.bytes(), {}, dbf::kLocksHeld, &u);
-    if (!s.ok()) return Undo(locks, changes, oldinv_.name(), s);
-    if (comment) {
-      // The memo is stored with its record, so no other program's record can
-      // ever receive it.
-      UndoTarget c = changes.Target();
-      s = ol->AppendRecord(comment->bytes(), comment->memos(), dbf::kLocksHeld, &c);
-      if (!s.ok()) return Undo(locks, changes, oldinv_.name(), s);
-    }
-    if (invoice == 0) {
-      // Indexed as stored, so a name cut to its field's width is found as
-      // the next line's search would find it.
-      std::string stored = new_invoice->bytes();
-      pass_.open_invoices_.exact[Key(FieldOf(*inv, stored, "NAME"), FieldOf(*inv, stored, "ORDNUM"))] =
-          new_recno;
-      pass_.open_invoices_.count = inv->record_count();
-    }
-    return LineResult();
+    return WriteSale(i, plan, values, locks);
   }
   return LineResult::Kept("its records kept changing under another program");
 }
