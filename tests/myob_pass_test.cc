@@ -65,9 +65,9 @@ void ExpectFiles(const test::TempDir& dir, const std::string& folder) {
   for (const std::string& f : files) EXPECT_EQ(dir.Read(f), Data(folder + "/" + f)) << f;
 }
 
-class NoSync : public test::ForwardingFile {
+class NoSync : public RandomRWFileWrapper {
  public:
-  using ForwardingFile::ForwardingFile;
+  using RandomRWFileWrapper::RandomRWFileWrapper;
   Status Sync() override { return Status::OK(); }
 };
 

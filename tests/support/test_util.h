@@ -52,24 +52,6 @@ class TestRun {
   std::unique_ptr<RunContext> ctx_;
 };
 
-// Forwards every call to a file opened for changes in place; tests subclass
-// it to fail or skip some.
-class ForwardingFile : public RandomRWFile {
- public:
-  explicit ForwardingFile(std::unique_ptr<RandomRWFile> file) : file_(std::move(file)) {}
-  Status Read(uint64_t o, size_t n, std::string* out) override { return file_->Read(o, n, out); }
-  Status Write(uint64_t o, std::string_view d) override { return file_->Write(o, d); }
-  Status Size(uint64_t* size) override { return file_->Size(size); }
-  Status Sync() override { return file_->Sync(); }
-  Status LockRange(uint64_t o, uint64_t n, bool x, int ms) override {
-    return file_->LockRange(o, n, x, ms);
-  }
-  Status UnlockRange(uint64_t o, uint64_t n) override { return file_->UnlockRange(o, n); }
-
- private:
-  std::unique_ptr<RandomRWFile> file_;
-};
-
 // An Env whose file operations fail on demand: a call fails when the rule
 // returns true for its operation name ("CopyFile", "WriteFile", ...) and
 // path (the target path for copies and renames). Files changed in place
