@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
-#include <initializer_list>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <unordered_map>
 
