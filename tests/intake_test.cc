@@ -6,6 +6,7 @@
 
 #include "intake/device_files.h"
 #include "intake/device_mail.h"
+#include "intake/placed_file.h"
 #include "intake/posting_journal.h"
 #include "run/run_driver.h"
 #include "support/test_util.h"
@@ -299,6 +300,44 @@ TEST(PostingJournal, ACutShortRecordEndsTheJournal) {
     EXPECT_EQ(st.open_changes.size(), cut != 0 ? 1u : 0u);
     EXPECT_EQ(st.fates[1], cut != 0 ? LineFate::kUnreported : LineFate::kRejected);
   }
+}
+
+// Four files a killed pass was placing, one line each: ready and still
+// under its temporary name; ready and renamed already; begun but not ready;
+// ready, then given up. The next pass puts the first in place and counts
+// the lines of the first two posted; the other temporary files go and their
+// lines are posted again.
+TEST(PostingJournal, PlacedFilesAreFinishedOrDiscarded) {
+  test::TempDir dir;
+  test::TestRun run(dir);
+  JournalState start;
+  start.device = 2;
+  start.source = "2\\transact.xml.intake";
+  start.line_count = 4;
+  start.fates.assign(4, LineFate::kUnreported);
+  start.reasons.assign(4, "");
+  std::unique_ptr<PostingJournal> journal;
+  ASSERT_TRUE(PostingJournal::Start(run.ctx(), start, &journal).ok());
+  std::vector<PlacedFile> files;
+  for (size_t i = 0; i < 4; ++i) {
+    std::string name = dir.Path("F" + std::to_string(i) + ".TXT");
+    files.push_back(PlacedFile{name + ".part", name, {i}});
+    journal->FileBegins(files[i]);
+    if (i != 1) dir.Write("F" + std::to_string(i) + ".TXT.part", "rows");
+  }
+  dir.Write("F1.TXT", "rows");
+  journal->FilesReady({files[0], files[1], files[3]});
+  journal->FileBegins(files[3]);
+  journal.reset();
+
+  JournalState st;
+  ASSERT_TRUE(ReadJournal(run.ctx(), &st));
+  std::vector<std::string> notes;
+  ASSERT_TRUE(FinishPlacedFiles(run.ctx(), &st, &notes).ok());
+  EXPECT_EQ(st.fates, (std::vector<LineFate>{LineFate::kPosted, LineFate::kPosted,
+                                             LineFate::kUnreported, LineFate::kUnreported}));
+  EXPECT_EQ(dir.FilesUnder(""), (std::vector<std::string>{"F0.TXT", "F1.TXT", "Lumbra.journal"}));
+  EXPECT_EQ(notes.size(), 3u);
 }
 
 }  // namespace
