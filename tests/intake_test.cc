@@ -270,19 +270,24 @@ TEST(UndoChanges, UndoesOnlyWhatIsStillOursAndGroupsWhole) {
   EXPECT_EQ(dir.Read("T"), "aazzaaaaaa");
 }
 
+// The journal of a device's intake file of `lines` lines, none done yet.
+JournalState NewJournal(int device, size_t lines) {
+  JournalState st;
+  st.device = device;
+  st.source = std::to_string(device) + "\\transact.xml.intake";
+  st.line_count = lines;
+  st.fates.assign(lines, LineFate::kUnreported);
+  st.reasons.assign(lines, "");
+  return st;
+}
+
 // A journal cut short inside a record (a power cut) is read up to the last
 // whole record.
 TEST(PostingJournal, ACutShortRecordEndsTheJournal) {
   test::TempDir dir;
   test::TestRun run(dir);
-  JournalState start;
-  start.device = 4;
-  start.source = "4\\transact.xml.intake";
-  start.line_count = 3;
-  start.fates.assign(3, LineFate::kUnreported);
-  start.reasons.assign(3, "");
   std::unique_ptr<PostingJournal> journal;
-  ASSERT_TRUE(PostingJournal::Start(run.ctx(), start, &journal).ok());
+  ASSERT_TRUE(PostingJournal::Start(run.ctx(), NewJournal(4, 3), &journal).ok());
   journal->LineEnded(0, LineFate::kPosted, "");
   journal->LineBegins(1);
   journal->WillChange(FileChange{"T", 1, 2, "a", "b", "a", 0});
@@ -310,14 +315,8 @@ TEST(PostingJournal, ACutShortRecordEndsTheJournal) {
 TEST(PostingJournal, PlacedFilesAreFinishedOrDiscarded) {
   test::TempDir dir;
   test::TestRun run(dir);
-  JournalState start;
-  start.device = 2;
-  start.source = "2\\transact.xml.intake";
-  start.line_count = 4;
-  start.fates.assign(4, LineFate::kUnreported);
-  start.reasons.assign(4, "");
   std::unique_ptr<PostingJournal> journal;
-  ASSERT_TRUE(PostingJournal::Start(run.ctx(), start, &journal).ok());
+  ASSERT_TRUE(PostingJournal::Start(run.ctx(), NewJournal(2, 4), &journal).ok());
   std::vector<PlacedFile> files;
   for (size_t i = 0; i < 4; ++i) {
     std::string name = dir.Path("F" + std::to_string(i) + ".TXT");
