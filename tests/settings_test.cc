@@ -19,28 +19,37 @@ Parsed Parse(std::string_view text) {
 }
 
 TEST(ParseSettings, TakesExactKeysAndTheLastOfEach) {
-  Parsed p = Parse("APPNAME=x\r\nappname= MS Access\xAE\r\npath=a\npath= b \rjunk=1\r\n");
+  Parsed p = Parse("APPNAME=x\r\nappname= MS Access\xAE\r\npath=a\rpath= b \rjunk=1\r\n");
   EXPECT_EQ(p.name, " MS Access\xAE");  // a blank after "=" is part of the name
   EXPECT_EQ(p.path, " b ");
+  EXPECT_EQ(Parse("appname=x\npath=/srv/books/\n").path, "/srv/books/");  // edited on Linux
   EXPECT_EQ(Parse(" appname=x\r\npath =y").name, "");
   EXPECT_EQ(Parse("appname=\r\n").name, "");
+  // The database time-out: whole seconds, the last line wins, nonsense and
+  // "no limit" fall back to the default.
+  const std::pair<const char*, int> timeouts[] = {
+      {"", 30}, {"dbtimeout=5\r\n", 5}, {"dbtimeout=5\r\ndbtimeout=7", 7}, {"dbtimeout=0", 30},
+      {"dbtimeout=-3", 30}, {"dbtimeout=5s", 30}, {"dbtimeout=5\r\ndbtimeout=", 30}, {"DBTIMEOUT=5", 30}};
+  for (const auto& [text, seconds] : timeouts) EXPECT_EQ(ParseDbTimeout(text), seconds) << text;
 }
 
-// Older files without these lines, and lines that are no whole number of
-// seconds in range, leave the defaults.
+// "httptimeout=" and "qbxmltimeout=" are read as "dbtimeout=" is; nonsense
+// is logged. Older files without these lines keep the defaults.
 TEST(ParseSettings, TimeLimitsInWholeSeconds) {
   TimeLimits limits;
   std::vector<std::string> problems;
-  ParseTimeLimits("appname=x\r\n", &limits, &problems);
+  ParseTimeLimits("appname=x\r\nhttptimeout =7\r\nHTTPTIMEOUT=5\r\n", &limits, &problems);
   EXPECT_EQ(limits.http_seconds, TimeLimits::kDefaultHttpSeconds);
   EXPECT_EQ(limits.qbxml_seconds, TimeLimits::kDefaultQbxmlSeconds);
-  ParseTimeLimits("httptimeout=600\r\nqbxmltimeout= 45 \nhttptimeout=0\rHTTPTIMEOUT=5\r\n"
-                  "qbxmltimeout=9x\r\nqbxmltimeout=86401\r\nhttptimeout =7\r\n",
+  EXPECT_TRUE(problems.empty());
+  ParseTimeLimits("httptimeout=0\r\nhttptimeout=600\nqbxmltimeout=45\rqbxmltimeout=86401\r\n",
                   &limits, &problems);
   EXPECT_EQ(limits.http_seconds, 600);
-  EXPECT_EQ(limits.qbxml_seconds, 45);
-  ASSERT_EQ(problems.size(), 3u);
-  EXPECT_EQ(problems[0], "httptimeout=0 is not a number of seconds from 1 to 86400; 600 s holds");
+  EXPECT_EQ(limits.qbxml_seconds, TimeLimits::kDefaultQbxmlSeconds);
+  ASSERT_EQ(problems.size(), 2u);
+  EXPECT_EQ(problems[1],
+            "qbxmltimeout=86401 is not a whole number of seconds from 1 to 86400; the default "
+            "300 s holds");
 }
 
 // Aurora wants the folder of its database; MoneyWorks Gold a document; the

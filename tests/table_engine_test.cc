@@ -13,7 +13,7 @@
 
 #include "backends/aurora/dbf_dump.h"
 #include "backends/aurora/dbf_format.h"
-#include "backends/aurora/file_case.h"
+#include "platform/file_case.h"
 #include "dbf_test_support.h"
 #include "platform/env.h"
 #include "text/lines.h"

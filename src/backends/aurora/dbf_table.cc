@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "backends/aurora/dbf_values.h"
-#include "backends/aurora/file_case.h"
+#include "platform/file_case.h"
 
 namespace lumbra::dbf {
 namespace {

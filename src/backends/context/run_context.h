@@ -22,6 +22,8 @@ namespace database {
 class Connection;
 }
 
+inline constexpr int kDefaultDbTimeoutSeconds = 30;
+
 struct RunContext {
   RunContext(Env* env, RunLog* log, std::string work_dir, std::string program_dir);
   ~RunContext();
@@ -45,7 +47,9 @@ struct RunContext {
 
   std::string BackendName;
   std::string DataPath;
-  TimeLimits time_limits;  // from the settings file
+  // "dbtimeout=": what the database back-ends give each statement.
+  int DbTimeoutSeconds = kDefaultDbTimeoutSeconds;
+  TimeLimits time_limits;  // "httptimeout=", "qbxmltimeout="
   std::string LineBuffer;
   std::string FieldBuffer;
   SortedRows RowBuffer;

@@ -1,5 +1,8 @@
 #include "backends/context/settings.h"
 
+#include <charconv>
+#include <optional>
+
 #include "backends/context/backend_names.h"
 #include "text/lines.h"
 #include "backends/context/run_context.h"
@@ -43,19 +46,14 @@ std::string FolderRule(std::string path) {
   return path;
 }
 
-// A whole number of seconds within the limits, blanks around it allowed.
-bool ParseSeconds(std::string_view text, int* seconds) {
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  if (text.empty() || text.size() > 5) return false;
-  int value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + (c - '0');
-  }
-  if (value < 1 || value > TimeLimits::kMaxSeconds) return false;
-  *seconds = value;
-  return true;
+// A time-out of the settings file: a whole number of seconds from 1 to
+// TimeLimits::kMaxSeconds, without blanks or sign.
+std::optional<int> WholeSeconds(std::string_view value) {
+  int n = 0;
+  auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
+  bool whole = ec == std::errc() && end == value.data() + value.size();
+  if (!whole || n < 1 || n > TimeLimits::kMaxSeconds) return std::nullopt;
+  return n;
 }
 
 }  // namespace
@@ -65,20 +63,24 @@ void ParseTimeLimits(std::string_view text, TimeLimits* limits,
   struct Key {
     std::string_view name;
     int* seconds;
+    int fallback;
   };
-  const Key keys[] = {{"httptimeout=", &limits->http_seconds},
-                      {"qbxmltimeout=", &limits->qbxml_seconds}};
+  const TimeLimits defaults;
+  const Key keys[] = {{"httptimeout=", &limits->http_seconds, defaults.http_seconds},
+                      {"qbxmltimeout=", &limits->qbxml_seconds, defaults.qbxml_seconds}};
   LineReader reader(text);
   std::string_view line;
   while (reader.Next(&line)) {
     for (const Key& key : keys) {
       if (!line.starts_with(key.name)) continue;
       std::string_view value = line.substr(key.name.size());
-      if (!ParseSeconds(value, key.seconds)) {
+      std::optional<int> seconds = WholeSeconds(value);
+      *key.seconds = seconds.value_or(key.fallback);
+      if (!seconds) {
         problems->push_back(std::string(key.name) + std::string(value) +
-                            " is not a number of seconds from 1 to " +
-                            std::to_string(TimeLimits::kMaxSeconds) + "; " +
-                            std::to_string(*key.seconds) + " s holds");
+                            " is not a whole number of seconds from 1 to " +
+                            std::to_string(TimeLimits::kMaxSeconds) + "; the default " +
+                            std::to_string(key.fallback) + " s holds");
       }
     }
   }
@@ -96,6 +98,17 @@ void ParseSettings(std::string_view text, std::string* backend_name, std::string
   }
 }
 
+int ParseDbTimeout(std::string_view text) {
+  int seconds = kDefaultDbTimeoutSeconds;
+  LineReader reader(text);
+  std::string_view line;
+  while (reader.Next(&line)) {
+    if (line.substr(0, 10) != "dbtimeout=") continue;
+    seconds = WholeSeconds(line.substr(10)).value_or(kDefaultDbTimeoutSeconds);
+  }
+  return seconds;
+}
+
 std::string NormaliseDataPath(std::string_view backend_name, std::string data_path) {
   if (IsDatabaseBackend(backend_name) || backend_name == kQuickBooksDatabaseBackend) {
     return data_path;
@@ -110,11 +123,13 @@ std::string NormaliseDataPath(std::string_view backend_name, std::string data_pa
 
 void ReadSettings(RunContext& ctx) {
   ctx.DataPath.clear();
+  ctx.DbTimeoutSeconds = kDefaultDbTimeoutSeconds;
   ctx.time_limits = TimeLimits();
   std::string text;
   Status s = ctx.env->ReadFile(ctx.Path(kSettingsFile), &text);
   if (s.ok()) {
     ParseSettings(text, &ctx.BackendName, &ctx.DataPath);
+    ctx.DbTimeoutSeconds = ParseDbTimeout(text);
     std::vector<std::string> problems;
     ParseTimeLimits(text, &ctx.time_limits, &problems);
     for (const std::string& problem : problems) ctx.Log("settings: " + problem);

@@ -14,13 +14,17 @@ struct RunContext;
 
 inline constexpr std::string_view kSettingsFile = "Lumbra.ini";
 
-// Sets DataPath, and BackendName when the file names one. A missing file
-// leaves BackendName as it was.
+// Sets DataPath and DbTimeoutSeconds, and BackendName when the file names
+// one. A missing file leaves BackendName as it was.
 void ReadSettings(RunContext& ctx);
 
 // The settings lines applied to *backend_name and *data_path (raw, before
 // normalisation); the last line of a key wins.
 void ParseSettings(std::string_view text, std::string* backend_name, std::string* data_path);
+
+// The seconds of the last "dbtimeout=" line: a whole number from 1 to
+// 86400; anything else, or no such line, gives kDefaultDbTimeoutSeconds.
+int ParseDbTimeout(std::string_view text);
 
 // How long, in seconds, an outside server or program may stay silent before
 // the pass gives up on it: a MoneyWorks server that sends no byte
@@ -35,10 +39,10 @@ struct TimeLimits {
   int qbxml_seconds = kDefaultQbxmlSeconds;
 };
 
-// The "httptimeout=" and "qbxmltimeout=" lines applied to *limits (the last
-// line of a key wins). A value must be a whole number of seconds from 1 to
-// kMaxSeconds (blanks around it allowed); any other value is passed over,
-// and *problems gets a line saying so.
+// The "httptimeout=" and "qbxmltimeout=" lines applied to *limits, as
+// "dbtimeout=" is read: the last line of a key wins, and a value that is not
+// a whole number of seconds from 1 to kMaxSeconds gives the default; each
+// such value adds a line saying so to *problems.
 void ParseTimeLimits(std::string_view text, TimeLimits* limits, std::vector<std::string>* problems);
 
 // DataPath by the rule of the named back-end: the database and qbXML names
