@@ -42,7 +42,7 @@ TEST(ParseSettings, TimeLimitsInWholeSeconds) {
   EXPECT_EQ(limits.http_seconds, TimeLimits::kDefaultHttpSeconds);
   EXPECT_EQ(limits.qbxml_seconds, TimeLimits::kDefaultQbxmlSeconds);
   EXPECT_TRUE(problems.empty());
-  ParseTimeLimits("httptimeout=0\r\nhttptimeout=600\nqbxmltimeout=45\rqbxmltimeout=86401\r\n",
+  ParseTimeLimits("httptimeout=0\r\nhttptimeout=600\r\nqbxmltimeout=45\rqbxmltimeout=86401\r\n",
                   &limits, &problems);
   EXPECT_EQ(limits.http_seconds, 600);
   EXPECT_EQ(limits.qbxml_seconds, TimeLimits::kDefaultQbxmlSeconds);
