@@ -7,6 +7,7 @@
 // A table that could be read must still be readable after the engine has
 // changed a record and added one: the engine leaves alone what does not
 // look right, and whatever it writes keeps the table whole.
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
