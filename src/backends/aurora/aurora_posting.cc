@@ -318,6 +318,7 @@ struct SaleValues {
 struct LineResult {
   LineFate fate = LineFate::kPosted;
   std::string reason;
+  Trouble trouble = Trouble::kKept;  // of a kept line
   static LineResult Kept(std::string why) { return {LineFate::kKept, std::move(why)}; }
   static LineResult Rejected(std::string why) { return {LineFate::kRejected, std::move(why)}; }
 };
@@ -572,7 +573,9 @@ std::optional<LineResult> AuroraPosting::Device::Lock(LockSet& locks,
   }
   char waited[32];
   std::snprintf(waited, sizeof waited, " (waited %g s)", ctx_.lock_wait_ms / 1000.0);
-  return LineResult::Kept(s.message() + (busy_before ? std::string() : waited));
+  LineResult kept = LineResult::Kept(s.message() + (busy_before ? std::string() : waited));
+  kept.trouble = TroubleOf(s, Trouble::kKept);
+  return kept;
 }
 
 LineResult AuroraPosting::Device::Undo(LockSet& locks, LineChanges& changes,
@@ -585,7 +588,9 @@ LineResult AuroraPosting::Device::Undo(LockSet& locks, LineChanges& changes,
   if (!s.ok()) {
     lines_.Halt("a line is half-posted: " + reason + ", and undoing it failed: " + s.ToString());
   }
-  return LineResult::Kept(reason);
+  LineResult kept = LineResult::Kept(reason);
+  kept.trouble = TroubleOf(failure, Trouble::kKept);
+  return kept;
 }
 
 // An order taken without an extend is invoiced at its worked-out value; an
@@ -931,7 +936,7 @@ void AuroraPosting::Device::PostLine(size_t i) {
       lines_.Posted(i);
       break;
     case LineFate::kKept:
-      lines_.Kept(i, r.reason);
+      lines_.Kept(i, r.reason, r.trouble);
       break;
     default:
       lines_.Rejected(i, r.reason);
