@@ -5,6 +5,7 @@
 #include "platform/env.h"
 #include "text/lines.h"
 #include "run/run_driver.h"
+#include "run/status_command.h"
 #include "text/text_fields.h"
 
 namespace lumbra {
@@ -21,6 +22,9 @@ constexpr char kUsage[] =
     "                               names, then one line per record, fields by\n"
     "                               tabs; --deleted adds deleted records, marked\n"
     "                               by a first field \"*\"\n"
+    "       lumbra status [--dir DIR]\n"
+    "                               what the last passes did, as Lumbra.html shows\n"
+    "                               it; exit status 0 when nothing needs attention\n"
     "       lumbra --help | --version\n";
 
 void Put(FILE* f, std::string_view s) { std::fwrite(s.data(), 1, s.size(), f); }
@@ -120,6 +124,9 @@ int RunCommandLine(Env* env, const std::vector<std::string>& args, const CliStre
   if (first == "encode") {
     if (args.size() != 1) return Usage(io, "encode reads standard input and takes no argument");
     return Encode(io);
+  }
+  if (first == "status") {
+    return ShowStatus(env, std::vector<std::string>(args.begin() + 1, args.end()), io);
   }
   if (first == "dbf") {
     return ShowTable(env, std::vector<std::string>(args.begin() + 1, args.end()), io);
