@@ -4,7 +4,7 @@ BUILD      ?= build
 SAN_BUILD  ?= build-sanitize
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES    = cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libcurl4-openssl-dev \
-              unixodbc-dev libsqliteodbc odbc-mdbtools odbc-postgresql postgresql \
+              unixodbc-dev libsqliteodbc odbc-mdbtools odbc-postgresql postgresql chromium \
               python3-dbfread python3-dbf
 
 .PHONY: all deps build run test test-sanitize bench clean

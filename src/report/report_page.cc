@@ -17,6 +17,7 @@ constexpr std::string_view kStyle =
     "p.ok{background:#e3f4e1}p.attention{background:#fde8d0}"
     "table{border-collapse:collapse}th,td{border:1px solid #ccc;padding:.25em .6em;"
     "text-align:left;vertical-align:top}th{background:#f0f0f0}td.n{text-align:right}"
+    "td.t{white-space:nowrap}"
     "tr.silent td,tr.stuck td{background:#fdecea}span.mark{color:#b00020;font-weight:bold}"
     "svg text{font-size:11px;fill:#555}rect.posted{fill:#3b7dd8}rect.failed{fill:#d0302a}"
     "p.note{color:#666;font-size:.9em}";
@@ -82,6 +83,7 @@ std::string Cell(std::string_view html, std::string_view cls = {}) {
 }
 
 std::string Number(size_t n) { return Cell(std::to_string(n), "n"); }
+std::string Time(const std::optional<LocalTime>& t) { return Cell(When(t), "t"); }
 
 void Summary(const RunOverview& o, std::string* out) {
   const bool attention = o.AttentionBits() != 0;
@@ -113,7 +115,7 @@ void Devices(const RunOverview& o, std::string* out) {
       rejected += " <a href=\"" + Href(f) + "\">" + Html(FileName(f)) + "</a>";
     }
     *out += "<tr" + cls + ">" + Cell(std::to_string(r.device), "n") + Cell(Html(r.name)) +
-            Cell(When(r.handed_in)) + Cell(When(r.posted)) + Number(r.last.posted) +
+            Time(r.handed_in) + Time(r.posted) + Number(r.last.posted) +
             Number(r.last.kept) + Cell(rejected, "n") + Cell(DeviceNote(r)) + "</tr>\n";
   }
   *out += "</tbody>\n</table>\n";
@@ -126,7 +128,7 @@ void Waiting(const RunOverview& o, std::string* out) {
   for (auto it = o.waiting.rbegin(); it != o.waiting.rend(); ++it) {
     *out += "<tr>" + Cell("<a href=\"" + Href(it->path) + "\">" + Html(it->path) + "</a>") +
             Number(static_cast<size_t>(it->device)) + Number(it->lines) +
-            Cell(ShownTime(it->written)) + "</tr>\n";
+            Time(it->written) + "</tr>\n";
   }
   *out += "</tbody>\n</table>\n<p class=\"note\">" +
           Html("A rejected file counts as handed back once its lines are handed in again (the "
@@ -165,7 +167,7 @@ void Failures(const PassRecord& record, std::string* out) {
         continue;
       }
       ++shown;
-      rows += "<tr>" + Cell(ShownTime(p->start)) +
+      rows += "<tr>" + Time(p->start) +
               Cell("<b>" + Html(TroubleTitle(f.trouble)) + "</b><br>" + Html(f.text)) +
               Cell(Html(TroubleHint(f.trouble))) + "</tr>\n";
     }
