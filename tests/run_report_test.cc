@@ -300,8 +300,9 @@ TEST_F(RunReportTest, PagePassRecordAndStatusFollowTheDevicesThroughTheirDays) {
   EXPECT_EQ(record.passes[0].totals.kept, 1u);
 }
 
-// Headless Chromium draws the page: the screenshot is kept in the build
-// folder (report-page.png) and must show more than a blank page.
+// Headless Chromium draws the page: the page and its screenshot are kept in
+// the build folder (report-page.html, report-page.png), and the screenshot
+// must show more than a blank page.
 TEST_F(RunReportTest, ChromiumDrawsThePage) {
   const std::string chromium = "/usr/bin/chromium";
   if (!Env::Default()->FileExists(chromium)) {
@@ -313,6 +314,8 @@ TEST_F(RunReportTest, ChromiumDrawsThePage) {
   test::TempDir profile;
   const std::string shot = ParentDir(LUMBRA_BINARY) + "/report-page.png";
   std::remove(shot.c_str());
+  ASSERT_TRUE(Env::Default()->CopyFile(dir().Path("Lumbra.html"),
+                                       ParentDir(LUMBRA_BINARY) + "/report-page.html").ok());
   CommandSpec command;
   command.argv = {chromium, "--headless", "--no-sandbox", "--disable-gpu",
                   "--disable-background-networking", "--disable-component-update",

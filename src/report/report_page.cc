@@ -224,9 +224,11 @@ void Chart(const PassRecord& record, std::string* out) {
             " lines posted" + (failed ? ", failed" : "") + "</title></rect>\n";
   }
   if (!passes.empty()) {
+    // The newest pass's time under its bar, clear of the oldest's.
+    double right = std::max(kLeft + step * static_cast<double>(passes.size()), kLeft + 220);
     *out += "<text x=\"" + Num(kLeft) + "\" y=\"" + Num(kTop + kHeight + 16) + "\">" +
-            ShownTime(passes.front()->start) + "</text>\n<text x=\"" + Num(kLeft + kWidth) +
-            "\" y=\"" + Num(kTop + kHeight + 16) + "\" text-anchor=\"end\">" +
+            ShownTime(passes.front()->start) + "</text>\n<text x=\"" + Num(right) + "\" y=\"" +
+            Num(kTop + kHeight + 16) + "\" text-anchor=\"end\">" +
             ShownTime(passes.back()->start) + "</text>\n";
   }
   *out += "</svg>\n";
