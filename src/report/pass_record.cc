@@ -286,6 +286,10 @@ std::string ShownTime(const LocalTime& t) {
   return buf;
 }
 
+std::string ShownTime(const std::optional<LocalTime>& t) {
+  return t ? ShownTime(*t) : std::string("never");
+}
+
 std::string ShownDuration(uint64_t ms) {
   char buf[48];
   if (ms < 60000) {

@@ -85,8 +85,9 @@ Status ParsePassRecord(std::string_view text, PassRecord* record, size_t* droppe
 // Seconds since the start of the day serial epoch, for differences of local
 // times (a change of clock for summer time counts as an hour).
 int64_t SecondsOf(const LocalTime& t);
-// "2026-12-05 14:30", as people read it.
+// "2026-12-05 14:30", as people read it; "never" for a time not known.
 std::string ShownTime(const LocalTime& t);
+std::string ShownTime(const std::optional<LocalTime>& t);
 // "0.4 s", "2 min 5 s".
 std::string ShownDuration(uint64_t ms);
 

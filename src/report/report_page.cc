@@ -75,15 +75,13 @@ std::string FileName(std::string_view path) {
   return std::string(sep == std::string_view::npos ? path : path.substr(sep + 1));
 }
 
-std::string When(const std::optional<LocalTime>& t) { return t ? ShownTime(*t) : "never"; }
-
 std::string Cell(std::string_view html, std::string_view cls = {}) {
   return cls.empty() ? "<td>" + std::string(html) + "</td>"
                      : "<td class=\"" + std::string(cls) + "\">" + std::string(html) + "</td>";
 }
 
 std::string Number(size_t n) { return Cell(std::to_string(n), "n"); }
-std::string Time(const std::optional<LocalTime>& t) { return Cell(When(t), "t"); }
+std::string Time(const std::optional<LocalTime>& t) { return Cell(ShownTime(t), "t"); }
 
 void Summary(const RunOverview& o, std::string* out) {
   const bool attention = o.AttentionBits() != 0;

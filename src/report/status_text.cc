@@ -12,8 +12,6 @@ std::string Padded(std::string text, size_t width, bool right) {
   return right ? pad + text : text + pad;
 }
 
-std::string When(const std::optional<LocalTime>& t) { return t ? ShownTime(*t) : "never"; }
-
 std::string Note(const DeviceRow& r) {
   std::string note;
   if (r.silent) note += "SILENT for more than a day; ";
@@ -34,7 +32,7 @@ std::string RenderStatusText(const RunOverview& overview, std::string_view work_
                                            "Posted", "Kept",   "Rejected",       "Note"};
   std::vector<std::vector<std::string>> rows = {titles};
   for (const DeviceRow& r : overview.devices) {
-    rows.push_back({std::to_string(r.device), r.name, When(r.handed_in), When(r.posted),
+    rows.push_back({std::to_string(r.device), r.name, ShownTime(r.handed_in), ShownTime(r.posted),
                     std::to_string(r.last.posted), std::to_string(r.last.kept),
                     std::to_string(r.last.rejected), Note(r)});
   }
