@@ -6,6 +6,7 @@
 #define LUMBRA_BACKENDS_AURORA_DBF_TABLE_H_
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -16,8 +17,11 @@
 #include "backends/aurora/memo_file.h"
 #include "platform/env.h"
 #include "platform/status.h"
+#include "platform/undo_log.h"
 
 namespace lumbra::dbf {
+
+class StructuralIndex;
 
 // A memo text to be stored for a field of a record being written.
 struct MemoText {
@@ -27,6 +31,7 @@ struct MemoText {
 
 class DbfTable {
  public:
+  ~DbfTable();
   // Opens the table (the name looked up case-insensitively in its folder
   // when missing as given) and, when it has memo fields, the FPT or DBT file
   // beside it. NotFound or Corruption when the table cannot be read at all;
@@ -47,7 +52,17 @@ class DbfTable {
   // flag saying it has one.
   bool has_structural_index() const { return has_index_; }
   const std::string& index_path() const { return index_path_; }
+  // The FoxPro compound index (.CDX) beside the table, read on first use
+  // and kept in step with every append and change; null when there is
+  // none, or when it cannot be read (index_status() says why: the table is
+  // then not changed).
+  StructuralIndex* structural_index();
+  const Status& index_status() const { return index_status_; }
   const MemoFile* memo() const { return memo_.get(); }
+
+  // Where the changes to the index are written down before they are made,
+  // and their group; null: not written down.
+  void SetUndoLog(UndoLog* undo, int group);
 
   // The visible field of that name (ASCII letters in any case); -1 if none.
   int FieldIndex(std::string_view name) const;
@@ -81,6 +96,15 @@ class DbfTable {
   // fields keep what other programs stored in them.
   Status UpdateRecord(uint32_t recno, std::string_view buffer, const std::vector<int>& fields,
                       const std::vector<MemoText>& memos, int lock_timeout_ms);
+  // Marks record recno deleted, or live again, under its lock.
+  Status MarkDeleted(uint32_t recno, bool deleted, int lock_timeout_ms);
+
+  // With a structural index, appends and changes that touch a key also
+  // take the table's header lock and the index's lock, and the index's
+  // pages are written (see cdx_tree.h) before the record or the record
+  // count that makes the change visible. A tag the engine cannot keep, or
+  // an index it cannot read, leaves the table unchanged: NotSupported or
+  // Corruption, naming the tag and its expression.
 
   // Forces what was written to the disk.
   Status Sync();
@@ -88,13 +112,15 @@ class DbfTable {
   bool unsynced() const { return written_; }
 
  private:
-  DbfTable(Env* env, std::string path, bool writable, std::unique_ptr<RandomRWFile> file)
-      : env_(env), path_(std::move(path)), writable_(writable), file_(std::move(file)) {}
+  DbfTable(Env* env, std::string path, bool writable, std::unique_ptr<RandomRWFile> file);
 
   void FindCompanions();
   Status ReadCount(uint32_t* count, uint64_t* size);
   void OpenMemoFile(const std::string& fpt, const std::string& dbt);
   Status StoreMemos(const std::vector<MemoText>& memos, int lock_timeout_ms, std::string* record);
+  Status IndexForWrite(StructuralIndex** index);
+  Status RewriteRecord(uint32_t recno, const std::function<void(std::string*)>& change,
+                       const std::vector<MemoText>& memos, int lock_timeout_ms);
 
   Env* env_;
   std::string path_;
@@ -107,6 +133,11 @@ class DbfTable {
   bool has_index_ = false;
   bool written_ = false;
   std::string index_path_;
+  std::unique_ptr<StructuralIndex> index_;
+  bool index_read_ = false;
+  Status index_status_;
+  UndoLog* undo_ = nullptr;
+  int undo_group_ = 0;
   std::vector<std::string> notes_;
   std::unordered_map<std::string, int> field_index_;  // upper-case name to field
 
