@@ -198,26 +198,6 @@ class CdxIndexTest : public ::testing::Test {
     EXPECT_TRUE(agrees) << out;
   }
 
-  // Levels of a tag's tree, counted down its first children.
-  int Depth(const std::string& tag_name) {
-    std::unique_ptr<DbfTable> t = OpenTable(path_);
-    for (const dbf::IndexTag& tag : t->structural_index()->tags()) {
-      if (tag.name != tag_name) continue;
-      std::unique_ptr<dbf::CdxFile> file;
-      EXPECT_TRUE(dbf::CdxFile::Open(Env::Default(), cdx_, false, &file).ok());
-      uint32_t page = tag.header.root;
-      for (int depth = 1; depth < 10; ++depth) {
-        std::string bytes;
-        dbf::CdxNode node;
-        EXPECT_TRUE(file->Read(page, dbf::kCdxPageSize, &bytes).ok());
-        EXPECT_TRUE(dbf::DecodeNode(bytes, tag.header.key_length, tag.pad(), &node).ok());
-        if (node.leaf()) return depth;
-        page = node.children[0];
-      }
-    }
-    return 0;
-  }
-
   const std::vector<dbftest::FieldSpec> kFields = {
       {"NAME", 'C', 24}, {"NUM", 'N', 8}, {"DAY", 'D', 8}, {"FLAG", 'L', 1}};
   std::mt19937 rng_{20061104};
@@ -242,8 +222,8 @@ TEST_F(CdxIndexTest, ManyChangesKeepEveryTagInStep) {
     ASSERT_TRUE(s.ok()) << i << ": " << s.ToString();
   }
   ExpectIndexAgrees();
-  EXPECT_GE(Depth("NAME"), 3);
-  EXPECT_GE(Depth("DAYS"), 3);
+  EXPECT_GE(dbftest::TagDepth(path_, "NAME"), 3);
+  EXPECT_GE(dbftest::TagDepth(path_, "DAYS"), 3);
 
   // Nine in ten records deleted take their keys out of NUM, emptying its
   // pages; bringing them back takes those pages again.
