@@ -161,27 +161,31 @@ inline std::string ReadingOf(const std::string& path) {
   return out;
 }
 
-// An Env whose table and memo files call before_write before each write
-// and count their syncs; tests set the hook to watch or break writes.
+// An Env whose table and memo files call before_write (and before_write_to,
+// with the file's path) before each write and count their syncs; tests set
+// the hooks to watch or break writes.
 class HookedEnv : public EnvWrapper {
  public:
   HookedEnv() : EnvWrapper(Env::Default()) {}
   Status OpenRandomRW(const std::string& path, bool writable,
                       std::unique_ptr<RandomRWFile>* file) override {
     Status s = target()->OpenRandomRW(path, writable, file);
-    if (s.ok()) file->reset(new File(std::move(*file), this));
+    if (s.ok()) file->reset(new File(std::move(*file), this, path));
     return s;
   }
   std::function<void()> before_write = [] {};
+  std::function<void(const std::string& path)> before_write_to = [](const std::string&) {};
   int file_syncs = 0;
 
  private:
   class File : public RandomRWFile {
    public:
-    File(std::unique_ptr<RandomRWFile> base, HookedEnv* env) : base_(std::move(base)), env_(env) {}
+    File(std::unique_ptr<RandomRWFile> base, HookedEnv* env, std::string path)
+        : base_(std::move(base)), env_(env), path_(std::move(path)) {}
     Status Read(uint64_t o, size_t n, std::string* out) override { return base_->Read(o, n, out); }
     Status Write(uint64_t o, std::string_view data) override {
       env_->before_write();
+      env_->before_write_to(path_);
       return base_->Write(o, data);
     }
     Status Size(uint64_t* size) override { return base_->Size(size); }
@@ -197,6 +201,7 @@ class HookedEnv : public EnvWrapper {
    private:
     std::unique_ptr<RandomRWFile> base_;
     HookedEnv* env_;
+    std::string path_;
   };
 };
 
