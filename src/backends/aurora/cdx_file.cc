@@ -111,7 +111,9 @@ Status DecodeLeaf(std::string_view page, uint16_t key_length, char pad, size_t c
   }
   size_t key_end = kCdxPageSize;
   const size_t entries_end = kLeafEntries + count * static_cast<size_t>(bytes);
-  std::string previous;
+  node->keys.reserve(count * key_length);
+  node->recnos.reserve(count);
+  std::string_view previous;
   for (size_t i = 0; i < count; ++i) {
     uint64_t v = 0;
     for (int b = bytes - 1; b >= 0; --b) {
@@ -126,12 +128,11 @@ Status DecodeLeaf(std::string_view page, uint16_t key_length, char pad, size_t c
     size_t stored = key_length - dup - trail;
     if (key_end < entries_end + stored) return Status::Corruption("leaf keys overlap their entries");
     key_end -= stored;
-    std::string key = previous.substr(0, dup);
-    key.append(page.substr(key_end, stored));
-    key.append(trail, pad);
-    node->keys.push_back(key);
+    node->keys.append(previous.substr(0, dup));
+    node->keys.append(page.substr(key_end, stored));
+    node->keys.append(trail, pad);
     node->recnos.push_back(recno);
-    previous = std::move(key);
+    previous = node->key(i);
   }
   return Status::OK();
 }
@@ -145,14 +146,14 @@ bool EncodeLeaf(const CdxNode& node, uint16_t key_length, char pad, char* p) {
   size_t used = node.size() * static_cast<size_t>(bytes);
   size_t key_end = kCdxPageSize;
   for (size_t i = 0; i < node.size(); ++i) {
-    const std::string& key = node.keys[i];
+    std::string_view key = node.key(i);
     size_t trail = Trailing(key, pad);
-    size_t dup = i == 0 ? 0 : std::min(Common(key, node.keys[i - 1]), key.size() - trail);
+    size_t dup = i == 0 ? 0 : std::min(Common(key, node.key(i - 1)), key.size() - trail);
     size_t stored = key.size() - dup - trail;
     used += stored;
     if (used > kLeafSpace) return false;
     key_end -= stored;
-    std::copy(key.begin() + static_cast<long>(dup), key.begin() + static_cast<long>(dup + stored), p + key_end);
+    key.substr(dup, stored).copy(p + key_end, stored);
     uint64_t v = node.recnos[i] | static_cast<uint64_t>(dup) << recno_bits |
                  static_cast<uint64_t>(trail) << (recno_bits + count_bits);
     for (int b = 0; b < bytes; ++b, v >>= 8) {
@@ -171,6 +172,21 @@ bool EncodeLeaf(const CdxNode& node, uint16_t key_length, char pad, char* p) {
 
 }  // namespace
 
+size_t NodeBytes(const CdxNode& node, uint16_t key_length, char pad) {
+  if (!node.leaf()) return node.size() * (key_length + 8u);
+  uint32_t max_recno = 0;
+  size_t keys = 0;
+  for (size_t i = 0; i < node.size(); ++i) {
+    max_recno = std::max(max_recno, node.recnos[i]);
+    keys += LeafKeyBytes(i == 0 ? std::string_view() : node.key(i - 1), node.key(i), pad);
+  }
+  return node.size() * LeafEntryBytes(max_recno, key_length) + keys;
+}
+
+bool NodeFits(const CdxNode& node, uint16_t key_length, char pad) {
+  return NodeBytes(node, key_length, pad) <= (node.leaf() ? kLeafSpace : kInteriorSpace);
+}
+
 size_t LeafEntryBytes(uint32_t max_recno, uint16_t key_length) {
   int bytes, recno_bits;
   EntryLayout(max_recno, key_length, &bytes, &recno_bits);
@@ -181,6 +197,28 @@ size_t LeafKeyBytes(std::string_view previous, std::string_view key, char pad) {
   size_t trail = Trailing(key, pad);
   size_t dup = previous.empty() ? 0 : std::min(Common(key, previous), key.size() - trail);
   return key.size() - dup - trail;
+}
+
+void CdxNode::Insert(size_t i, std::string_view key, uint32_t recno, uint32_t child) {
+  keys.insert(i * key_length, key.substr(0, key_length));
+  recnos.insert(recnos.begin() + static_cast<long>(i), recno);
+  if (!leaf()) children.insert(children.begin() + static_cast<long>(i), child);
+}
+
+void CdxNode::Erase(size_t i) {
+  keys.erase(i * key_length, key_length);
+  recnos.erase(recnos.begin() + static_cast<long>(i));
+  if (!children.empty()) children.erase(children.begin() + static_cast<long>(i));
+}
+
+void CdxNode::Append(const CdxNode& other, size_t from, size_t end) {
+  keys.append(std::string_view(other.keys).substr(from * key_length, (end - from) * key_length));
+  recnos.insert(recnos.end(), other.recnos.begin() + static_cast<long>(from),
+                other.recnos.begin() + static_cast<long>(end));
+  if (!other.children.empty()) {
+    children.insert(children.end(), other.children.begin() + static_cast<long>(from),
+                    other.children.begin() + static_cast<long>(end));
+  }
 }
 
 Status ParseCdxHeader(std::string_view bytes, uint32_t file_size, CdxHeader* header) {
@@ -241,6 +279,7 @@ Status DecodeNode(std::string_view page, uint16_t key_length, char pad, CdxNode*
   *node = CdxNode();
   if (page.size() != kCdxPageSize) return Status::Corruption("node cut short");
   const char* p = page.data();
+  node->key_length = key_length;
   node->attributes = LE16(p);
   size_t count = LE16(p + 2);
   node->left = ReadLE32(p + 4);
@@ -251,7 +290,7 @@ Status DecodeNode(std::string_view page, uint16_t key_length, char pad, CdxNode*
   if (count * entry > kInteriorSpace) return Status::Corruption("interior node overfull");
   for (size_t i = 0; i < count; ++i) {
     const char* e = p + kInteriorEntries + i * entry;
-    node->keys.emplace_back(e, key_length);
+    node->keys.append(e, key_length);
     node->recnos.push_back(BE32(e + key_length));
     node->children.push_back(BE32(e + key_length + 4));
   }
@@ -270,7 +309,7 @@ bool EncodeNode(const CdxNode& node, uint16_t key_length, char pad, std::string*
   if (node.size() * entry > kInteriorSpace) return false;
   for (size_t i = 0; i < node.size(); ++i) {
     char* e = p + kInteriorEntries + i * entry;
-    std::copy_n(node.keys[i].begin(), key_length, e);
+    node.key(i).copy(e, key_length);
     PutBE32(e + key_length, node.recnos[i]);
     PutBE32(e + key_length + 4, node.children[i]);
   }
@@ -295,12 +334,15 @@ Status CdxFile::Read(uint64_t offset, size_t n, std::string* out) {
   return s;
 }
 
-Status CdxFile::ReadHeader(uint32_t offset, CdxHeader* header) {
-  std::string bytes;
-  uint64_t size = 0;
-  Status s = file_->Size(&size);
-  if (s.ok()) s = Read(offset, kCdxHeaderSize, &bytes);
-  if (s.ok()) s = ParseCdxHeader(bytes, static_cast<uint32_t>(std::min<uint64_t>(size, 0xFFFFFFFFu)), header);
+Status CdxFile::ReadHeader(uint32_t offset, uint64_t file_size, CdxHeader* header,
+                           std::string* bytes) {
+  std::string local;
+  std::string* read = bytes != nullptr ? bytes : &local;
+  Status s = Read(offset, kCdxHeaderSize, read);
+  if (s.ok()) {
+    s = ParseCdxHeader(*read, static_cast<uint32_t>(std::min<uint64_t>(file_size, 0xFFFFFFFFu)),
+                       header);
+  }
   if (!s.ok() && s.IsCorruption()) {
     return Status::Corruption(path_ + ": header at " + std::to_string(offset) + ": " + s.message());
   }
@@ -309,34 +351,19 @@ Status CdxFile::ReadHeader(uint32_t offset, CdxHeader* header) {
 
 Status CdxFile::Write(uint64_t offset, std::string_view before, std::string_view after) {
   if (!writable_) return Status::NotSupported(path_ + ": opened for reading only");
-  if (before.size() < after.size()) return WriteRun(offset, before, after);
-  // Runs of changed bytes, joined when fewer than 16 bytes lie between.
-  size_t i = 0;
-  while (i < after.size()) {
-    while (i < after.size() && before[i] == after[i]) ++i;
-    if (i == after.size()) break;
-    size_t end = i + 1, same = 0;
-    for (size_t j = end; j < after.size() && same < 16; ++j) {
-      if (before[j] != after[j]) {
-        end = j + 1;
-        same = 0;
-      } else {
-        ++same;
-      }
-    }
-    Status s = WriteRun(offset + i, before.substr(i, end - i), after.substr(i, end - i));
-    if (!s.ok()) return s;
-    i = end;
+  size_t first = 0, end = after.size();
+  if (before.size() == after.size()) {
+    while (first < end && before[first] == after[first]) ++first;
+    while (end > first && before[end - 1] == after[end - 1]) --end;
+    if (first == end) return Status::OK();
+    before = before.substr(first, end - first);
   }
-  return Status::OK();
-}
-
-Status CdxFile::WriteRun(uint64_t offset, std::string_view before, std::string_view after) {
+  after = after.substr(first, end - first);
   if (undo_ != nullptr) {
     FileChange change;
     change.path = path_;
     change.lock_offset = undo_lock_;
-    change.offset = offset;
+    change.offset = offset + first;
     change.before = std::string(before);
     change.after = std::string(after);
     change.undo = change.before;
@@ -344,7 +371,7 @@ Status CdxFile::WriteRun(uint64_t offset, std::string_view before, std::string_v
     Status s = undo_->WillChange(change);
     if (!s.ok()) return s;
   }
-  return file_->Write(offset, after);
+  return file_->Write(offset + first, after);
 }
 
 }  // namespace lumbra::dbf

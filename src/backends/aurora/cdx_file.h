@@ -67,17 +67,29 @@ std::string FormatCdxHeader(const CdxHeader& header);
 inline constexpr size_t kCdxHeaderTreeBytes = 12;
 std::string FormatHeaderTreeBytes(const CdxHeader& header);
 
+// A node's entries, its keys whole and one after another in one buffer.
 struct CdxNode {
   uint16_t attributes = 0;
   uint32_t left = kCdxNoPage;
   uint32_t right = kCdxNoPage;
-  std::vector<std::string> keys;   // whole keys, key_length bytes each
+  uint16_t key_length = 0;
+  std::string keys;                // size() keys of key_length bytes
   std::vector<uint32_t> recnos;
   std::vector<uint32_t> children;  // interior nodes only
 
   bool leaf() const { return (attributes & kNodeLeaf) != 0; }
   bool root() const { return (attributes & kNodeRoot) != 0; }
-  size_t size() const { return keys.size(); }
+  size_t size() const { return recnos.size(); }
+  std::string_view key(size_t i) const {
+    return std::string_view(keys).substr(i * key_length, key_length);
+  }
+  std::string_view last_key() const { return key(size() - 1); }
+  void SetKey(size_t i, std::string_view key) { keys.replace(i * key_length, key_length, key); }
+  // A new entry at i; child only for interior nodes.
+  void Insert(size_t i, std::string_view key, uint32_t recno, uint32_t child = 0);
+  void Erase(size_t i);
+  // Entries from to end of another node added at the end.
+  void Append(const CdxNode& other, size_t from, size_t end);
 };
 
 // pad is the byte that trailing compression leaves out: a blank for text
@@ -85,6 +97,11 @@ struct CdxNode {
 Status DecodeNode(std::string_view page, uint16_t key_length, char pad, CdxNode* node);
 // The page of a node; false when its keys do not fit one page.
 bool EncodeNode(const CdxNode& node, uint16_t key_length, char pad, std::string* page);
+
+// The bytes a node's keys take of its page: at most kCdxLeafSpace for a
+// leaf, 500 for an interior node.
+size_t NodeBytes(const CdxNode& node, uint16_t key_length, char pad);
+bool NodeFits(const CdxNode& node, uint16_t key_length, char pad);
 
 // For filling leaves: the room a leaf has for entries and keys, the bytes
 // of each entry when its record numbers go up to max_recno, and the bytes a
@@ -108,7 +125,10 @@ class CdxFile {
 
   // n bytes at offset; Corruption when the file ends before them.
   Status Read(uint64_t offset, size_t n, std::string* out);
-  Status ReadHeader(uint32_t offset, CdxHeader* header);
+  // The header at offset (file_size: the file's size, for checking its
+  // root), and its first bytes as read.
+  Status ReadHeader(uint32_t offset, uint64_t file_size, CdxHeader* header,
+                    std::string* bytes = nullptr);
   Status Size(uint64_t* size) { return file_->Size(size); }
 
   // Where changes are written down first, the lock byte that guards them,
@@ -119,15 +139,14 @@ class CdxFile {
     undo_group_ = group;
   }
   // Changes bytes at offset from before (what the file holds there now;
-  // empty for bytes appended) to after. Only the runs of bytes that differ
-  // are written (and written down).
+  // empty for bytes appended) to after. Only the bytes from the first that
+  // differs to the last are written (and written down).
   Status Write(uint64_t offset, std::string_view before, std::string_view after);
   Status Sync() { return file_->Sync(); }
 
  private:
   CdxFile(std::string path, bool writable, std::unique_ptr<RandomRWFile> file)
       : path_(std::move(path)), writable_(writable), file_(std::move(file)) {}
-  Status WriteRun(uint64_t offset, std::string_view before, std::string_view after);
 
   std::string path_;
   bool writable_;

@@ -175,14 +175,11 @@ Status StructuralIndex::LoadTags(const Header& table, std::string_view table_nam
   writable_ = Status::OK();
   CdxTree directory(file_.get(), 0, ' ');
   Status s = directory.Load();
-  std::string head, root_page;
-  if (s.ok()) s = file_->Read(0, 4, &head);
-  if (s.ok()) s = file_->Read(directory.header().root, kCdxPageSize, &root_page);
+  if (s.ok()) s = ReadDirectory(&directory_);
   if (!s.ok()) return s;
   if ((directory.header().options & kCdxCompound) == 0) {
     return Status::Corruption(file_->path() + ": not a compound index");
   }
-  directory_ = head + root_page;
   std::vector<std::pair<std::string, uint32_t>> entries;
   std::vector<std::string> problems;
   s = directory.Scan(
@@ -197,7 +194,9 @@ Status StructuralIndex::LoadTags(const Header& table, std::string_view table_nam
     IndexTag tag;
     tag.name = name;
     tag.header_offset = offset;
-    s = file_->ReadHeader(offset, &tag.header);
+    uint64_t size = 0;
+    s = file_->Size(&size);
+    if (s.ok()) s = file_->ReadHeader(offset, size, &tag.header);
     if (!s.ok()) return s;
     CompileTag(table, table_name, &tag);
     if (!tag.usable.ok() && writable_.ok()) {
@@ -212,13 +211,26 @@ Status StructuralIndex::LoadTags(const Header& table, std::string_view table_nam
   return Status::OK();
 }
 
+// The directory's root pointer and root page, which name the tags and
+// where they are; read in one go where the root follows the header.
+Status StructuralIndex::ReadDirectory(std::string* bytes) {
+  Status s = file_->Read(0, kCdxHeaderSize + kCdxPageSize, bytes);
+  if (!s.ok()) return s;
+  uint32_t root = ReadLE32(bytes->data());
+  bytes->erase(4, kCdxHeaderSize - 4);
+  if (root == kCdxHeaderSize) return Status::OK();
+  std::string page;
+  s = file_->Read(root, kCdxPageSize, &page);
+  bytes->replace(4, kCdxPageSize, page);
+  return s;
+}
+
 // Another program may have added or dropped tags since the index was read.
 Status StructuralIndex::ReloadIfChanged() {
-  std::string head, root_page;
-  Status s = file_->Read(0, 4, &head);
-  if (s.ok()) s = file_->Read(ReadLE32(head.data()), kCdxPageSize, &root_page);
+  std::string directory;
+  Status s = ReadDirectory(&directory);
   if (!s.ok()) return s;
-  if (head + root_page == directory_) return Status::OK();
+  if (directory == directory_) return Status::OK();
   s = LoadTags(table_, table_name_);
   return s.ok() ? writable_ : s;
 }

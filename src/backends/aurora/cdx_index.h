@@ -98,6 +98,7 @@ class StructuralIndex {
  private:
   StructuralIndex(Env* env, std::unique_ptr<CdxFile> file) : env_(env), file_(std::move(file)) {}
   Status LoadTags(const Header& table, std::string_view table_name);
+  Status ReadDirectory(std::string* bytes);
   Status ReloadIfChanged();
 
   struct Change {

@@ -19,25 +19,9 @@ std::string Where(uint32_t offset) { return "page " + std::to_string(offset); }
 CdxNode Part(const CdxNode& n, size_t from, size_t to) {
   CdxNode p;
   p.attributes = static_cast<uint16_t>(n.attributes & ~kNodeRoot);
-  p.keys.assign(n.keys.begin() + static_cast<long>(from), n.keys.begin() + static_cast<long>(to));
-  p.recnos.assign(n.recnos.begin() + static_cast<long>(from), n.recnos.begin() + static_cast<long>(to));
-  if (!n.leaf()) {
-    p.children.assign(n.children.begin() + static_cast<long>(from),
-                      n.children.begin() + static_cast<long>(to));
-  }
+  p.key_length = n.key_length;
+  p.Append(n, from, to);
   return p;
-}
-
-void Erase(CdxNode* n, size_t i) {
-  n->keys.erase(n->keys.begin() + static_cast<long>(i));
-  n->recnos.erase(n->recnos.begin() + static_cast<long>(i));
-  if (!n->children.empty()) n->children.erase(n->children.begin() + static_cast<long>(i));
-}
-
-void Append(CdxNode* to, const CdxNode& from) {
-  to->keys.insert(to->keys.end(), from.keys.begin(), from.keys.end());
-  to->recnos.insert(to->recnos.end(), from.recnos.begin(), from.recnos.end());
-  to->children.insert(to->children.end(), from.children.begin(), from.children.end());
 }
 
 bool ValidPage(uint32_t offset, uint64_t end) {
@@ -48,10 +32,10 @@ bool ValidPage(uint32_t offset, uint64_t end) {
 }  // namespace
 
 Status CdxTree::Load() {
-  Status s = file_->ReadHeader(header_offset_, &header_);
-  if (s.ok()) s = file_->Read(header_offset_, kCdxHeaderTreeBytes, &header_before_);
   uint64_t size = 0;
-  if (s.ok()) s = file_->Size(&size);
+  Status s = file_->Size(&size);
+  if (s.ok()) s = file_->ReadHeader(header_offset_, size, &header_, &header_before_);
+  header_before_.resize(kCdxHeaderTreeBytes);
   end_ = (size + kCdxPageSize - 1) / kCdxPageSize * kCdxPageSize;
   return s;
 }
@@ -71,7 +55,7 @@ int CdxTree::Compare(std::string_view a, uint32_t ra, std::string_view b, uint32
 
 size_t CdxTree::LowerBound(const CdxNode& node, std::string_view key) const {
   size_t i = 0;
-  while (i < node.size() && CompareKeys(node.keys[i], key) < 0) ++i;
+  while (i < node.size() && CompareKeys(node.key(i), key) < 0) ++i;
   return i;
 }
 
@@ -99,10 +83,7 @@ void CdxTree::Touch(uint32_t offset) {
   p.dirty = true;
 }
 
-bool CdxTree::Fits(const CdxNode& node) const {
-  std::string page;
-  return EncodeNode(node, header_.key_length, pad_, &page);
-}
+bool CdxTree::Fits(const CdxNode& node) const { return NodeFits(node, header_.key_length, pad_); }
 
 // The file's list of free pages starts in the file header and goes on in
 // the first four bytes of each free page. A list that does not lead to
@@ -164,14 +145,13 @@ Status CdxTree::Insert(std::string_view key, uint32_t recno) {
     if (node->leaf()) break;
     if (node->size() == 0) return Status::Corruption(file_->path() + ": empty " + Where(offset));
     size_t i = 0;
-    while (i + 1 < node->size() && Compare(node->keys[i], node->recnos[i], key, recno) < 0) ++i;
+    while (i + 1 < node->size() && Compare(node->key(i), node->recnos[i], key, recno) < 0) ++i;
     path.slots.push_back(i);
     offset = node->children[i];
   }
   size_t pos = 0;
-  while (pos < node->size() && Compare(node->keys[pos], node->recnos[pos], key, recno) <= 0) ++pos;
-  node->keys.insert(node->keys.begin() + static_cast<long>(pos), std::string(key));
-  node->recnos.insert(node->recnos.begin() + static_cast<long>(pos), recno);
+  while (pos < node->size() && Compare(node->key(pos), node->recnos[pos], key, recno) <= 0) ++pos;
+  node->Insert(pos, key, recno);
   Touch(offset);
   size_t level = path.pages.size() - 1;
   bool last = pos + 1 == node->size();
@@ -193,10 +173,10 @@ Status CdxTree::FixLast(const Path& path, size_t level) {
     if (!s.ok()) return s;
     if (child->size() == 0) return Status::OK();
     size_t slot = path.slots[l - 1];
-    if (parent->keys[slot] == child->keys.back() && parent->recnos[slot] == child->recnos.back()) {
+    if (parent->key(slot) == child->last_key() && parent->recnos[slot] == child->recnos.back()) {
       return Status::OK();
     }
-    parent->keys[slot] = child->keys.back();
+    parent->SetKey(slot, child->last_key());
     parent->recnos[slot] = child->recnos.back();
     Touch(path.pages[l - 1]);
     if (slot + 1 != parent->size()) break;
@@ -245,9 +225,9 @@ Status CdxTree::Split(Path& path, size_t level, bool at_end) {
     if (!s.ok()) return s;
     CdxNode root;
     root.attributes = static_cast<uint16_t>(kNodeRoot | (node->attributes & ~kNodeLeaf));
-    root.keys = {node->keys.back(), r.keys.back()};
-    root.recnos = {node->recnos.back(), r.recnos.back()};
-    root.children = {offset, right_offset};
+    root.key_length = header_.key_length;
+    root.Insert(0, node->last_key(), node->recnos.back(), offset);
+    root.Insert(1, r.last_key(), r.recnos.back(), right_offset);
     pages_[root_offset].node = std::move(root);
     header_.root = root_offset;
     header_dirty_ = true;
@@ -257,11 +237,9 @@ Status CdxTree::Split(Path& path, size_t level, bool at_end) {
   s = Node(path.pages[level - 1], &parent);
   if (!s.ok()) return s;
   size_t slot = path.slots[level - 1];
-  parent->keys[slot] = node->keys.back();
+  parent->SetKey(slot, node->last_key());
   parent->recnos[slot] = node->recnos.back();
-  parent->keys.insert(parent->keys.begin() + static_cast<long>(slot) + 1, r.keys.back());
-  parent->recnos.insert(parent->recnos.begin() + static_cast<long>(slot) + 1, r.recnos.back());
-  parent->children.insert(parent->children.begin() + static_cast<long>(slot) + 1, right_offset);
+  parent->Insert(slot + 1, r.last_key(), r.recnos.back(), right_offset);
   Touch(path.pages[level - 1]);
   if (Fits(*parent)) return Status::OK();
   return Split(path, level - 1,
@@ -277,7 +255,7 @@ Status CdxTree::FindPath(uint32_t offset, std::string_view key, uint32_t recno, 
   path->pages.push_back(offset);
   for (size_t i = LowerBound(*node, key); i < node->size(); ++i) {
     if (node->leaf()) {
-      if (CompareKeys(node->keys[i], key) != 0) break;
+      if (CompareKeys(node->key(i), key) != 0) break;
       if (node->recnos[i] != recno) continue;
       *pos = i;
       *found = true;
@@ -288,7 +266,7 @@ Status CdxTree::FindPath(uint32_t offset, std::string_view key, uint32_t recno, 
     s = FindPath(node->children[i], key, recno, path, pos, found);
     if (!s.ok() || *found) return s;
     path->slots.pop_back();
-    if (CompareKeys(node->keys[i], key) != 0) break;
+    if (CompareKeys(node->key(i), key) != 0) break;
   }
   path->pages.pop_back();
   return Status::OK();
@@ -305,7 +283,7 @@ Status CdxTree::Remove(std::string_view key, uint32_t recno, bool* found) {
   CdxNode* leaf;
   s = Node(path.pages[level], &leaf);
   if (!s.ok()) return s;
-  Erase(leaf, pos);
+  leaf->Erase(pos);
   Touch(path.pages[level]);
   if (level == 0) return Status::OK();
   if (leaf->size() == 0) {
@@ -343,7 +321,7 @@ Status CdxTree::RemoveNode(Path& path, size_t level) {
   s = Node(path.pages[level - 1], &parent);
   if (!s.ok()) return s;
   size_t slot = path.slots[level - 1];
-  Erase(parent, slot);
+  parent->Erase(slot);
   Touch(path.pages[level - 1]);
   if (parent->size() == 0) {
     if (level - 1 > 0) return RemoveNode(path, level - 1);
@@ -363,10 +341,7 @@ Status CdxTree::MergeLeaf(Path& path) {
   Status s = Node(offset, &leaf);
   if (s.ok()) s = Node(path.pages[level - 1], &parent);
   if (!s.ok()) return s;
-  std::string page;
-  EncodeNode(*leaf, header_.key_length, pad_, &page);
-  size_t free = static_cast<uint8_t>(page[12]) | static_cast<uint8_t>(page[13]) << 8;
-  if (kCdxPageSize - 24 - free >= kMergeBelow) return Status::OK();
+  if (NodeBytes(*leaf, header_.key_length, pad_) >= kMergeBelow) return Status::OK();
   size_t slot = path.slots[level - 1];
   for (size_t first : {slot, slot > 0 ? slot - 1 : slot}) {
     if (first + 1 >= parent->size()) continue;
@@ -375,19 +350,20 @@ Status CdxTree::MergeLeaf(Path& path) {
     if (s.ok()) s = Node(parent->children[first + 1], &b);
     if (!s.ok()) return s;
     CdxNode merged = *a;
-    Append(&merged, *b);
+    merged.Append(*b, 0, b->size());
     if (!Fits(merged)) continue;
     // The right one of the two goes; the left one takes its keys.
     merged.right = b->right;
     *a = std::move(merged);
     Touch(parent->children[first]);
-    parent->keys[first] = a->keys.back();
+    parent->SetKey(first, a->last_key());
     parent->recnos[first] = a->recnos.back();
     Touch(path.pages[level - 1]);
     path.slots[level - 1] = first + 1;
     path.pages[level] = parent->children[first + 1];
     b->keys.clear();
     b->recnos.clear();
+    b->children.clear();
     b->right = a->right;
     b->left = parent->children[first];
     return RemoveNode(path, level);
@@ -425,7 +401,7 @@ Status CdxTree::Find(std::string_view key, bool* found, uint32_t* recno) {
     size_t i = LowerBound(*node, key);
     if (i == node->size()) return Status::OK();
     if (node->leaf()) {
-      *found = CompareKeys(node->keys[i], key) == 0;
+      *found = CompareKeys(node->key(i), key) == 0;
       *recno = node->recnos[i];
       return Status::OK();
     }
@@ -521,27 +497,26 @@ Status CdxTree::ScanNode(uint32_t offset, size_t depth, std::vector<uint32_t>* c
       leaf_depths->push_back(static_cast<uint32_t>(depth));
     }
     // Copied: visiting may read further pages.
-    std::vector<std::string> keys = node->keys;
-    std::vector<uint32_t> recnos = node->recnos;
-    for (size_t i = 0; i < keys.size(); ++i) {
-      if (!last_key->empty() && CompareKeys(*last_key, keys[i]) > 0) {
-        problems->push_back("the key of record " + std::to_string(recnos[i]) +
+    const CdxNode leaf = *node;
+    for (size_t i = 0; i < leaf.size(); ++i) {
+      std::string key(leaf.key(i));
+      if (!last_key->empty() && CompareKeys(*last_key, key) > 0) {
+        problems->push_back("the key of record " + std::to_string(leaf.recnos[i]) +
                             " comes after a greater one");
       }
-      visit(keys[i], recnos[i]);
-      *last_key = keys[i];
-      *last_recno = recnos[i];
+      visit(key, leaf.recnos[i]);
+      *last_key = std::move(key);
+      *last_recno = leaf.recnos[i];
     }
     return Status::OK();
   }
-  std::vector<std::string> keys = node->keys;
-  std::vector<uint32_t> recnos = node->recnos;
-  std::vector<uint32_t> children = node->children;
-  for (size_t i = 0; i < children.size(); ++i) {
-    s = ScanNode(children[i], depth + 1, chain, leaf_depths, visit, problems, last_key, last_recno);
+  const CdxNode interior = *node;
+  for (size_t i = 0; i < interior.size(); ++i) {
+    s = ScanNode(interior.children[i], depth + 1, chain, leaf_depths, visit, problems, last_key,
+                 last_recno);
     if (!s.ok()) return s;
-    if (*last_key != keys[i] || *last_recno != recnos[i]) {
-      problems->push_back("the entry of " + Where(offset) + " for " + Where(children[i]) +
+    if (*last_key != interior.key(i) || *last_recno != interior.recnos[i]) {
+      problems->push_back("the entry of " + Where(offset) + " for " + Where(interior.children[i]) +
                           " is not that child's last key");
     }
   }

@@ -35,26 +35,29 @@ std::vector<CdxNode> BuildTree(const std::vector<Entry>& entries, uint16_t key_l
                                uint32_t first_page, uint32_t* root) {
   std::vector<CdxNode> nodes;
   std::vector<CdxNode> level;
-  CdxNode leaf;
-  leaf.attributes = dbf::kNodeLeaf;
+  auto new_leaf = [key_length] {
+    CdxNode n;
+    n.attributes = dbf::kNodeLeaf;
+    n.key_length = key_length;
+    return n;
+  };
+  CdxNode leaf = new_leaf();
   size_t used = 0;
   uint32_t max_recno = 0;
   for (const Entry& e : entries) {
-    std::string_view previous = leaf.keys.empty() ? std::string_view() : leaf.keys.back();
+    std::string_view previous = leaf.size() == 0 ? std::string_view() : leaf.last_key();
     size_t key_bytes = dbf::LeafKeyBytes(previous, e.key, pad);
     uint32_t max = std::max(max_recno, e.recno);
-    if (!leaf.keys.empty() &&
+    if (leaf.size() != 0 &&
         (leaf.size() + 1) * dbf::LeafEntryBytes(max, key_length) + used + key_bytes >
             dbf::kCdxLeafSpace) {
       level.push_back(std::move(leaf));
-      leaf = CdxNode();
-      leaf.attributes = dbf::kNodeLeaf;
+      leaf = new_leaf();
       used = 0;
       max = e.recno;
       key_bytes = dbf::LeafKeyBytes(std::string_view(), e.key, pad);
     }
-    leaf.keys.push_back(e.key);
-    leaf.recnos.push_back(e.recno);
+    leaf.Insert(leaf.size(), e.key, e.recno);
     used += key_bytes;
     max_recno = max;
   }
@@ -77,11 +80,10 @@ std::vector<CdxNode> BuildTree(const std::vector<Entry>& entries, uint16_t key_l
     std::vector<CdxNode> above;
     const size_t capacity = dbf::InteriorCapacity(key_length);
     for (size_t i = 0; i < level.size(); ++i) {
-      if (i % capacity == 0) above.emplace_back();
+      if (i % capacity == 0) above.emplace_back().key_length = key_length;
       CdxNode& parent = above.back();
-      parent.keys.push_back(level[i].keys.back());
-      parent.recnos.push_back(level[i].recnos.back());
-      parent.children.push_back(level_first + static_cast<uint32_t>(i) * kCdxPageSize);
+      parent.Insert(parent.size(), level[i].last_key(), level[i].recnos.back(),
+                    level_first + static_cast<uint32_t>(i) * kCdxPageSize);
     }
     for (CdxNode& n : level) nodes.push_back(std::move(n));
     level = std::move(above);
@@ -175,6 +177,7 @@ Status WriteStructuralIndex(Env* env, const std::string& table_path,
   std::string out = std::string(dbf::kCdxHeaderSize + kCdxPageSize, '\0');
   CdxNode directory;
   directory.attributes = dbf::kNodeRoot | dbf::kNodeLeaf;
+  directory.key_length = 10;
   for (dbf::IndexTag& tag : tags) {
     std::vector<Entry> entries;
     s = TagEntries(*table, tag, &entries);
@@ -192,8 +195,7 @@ Status WriteStructuralIndex(Env* env, const std::string& table_path,
     }
     std::string name = tag.name;
     name.resize(10, ' ');
-    directory.keys.push_back(name);
-    directory.recnos.push_back(header_at);
+    directory.Insert(directory.size(), name, header_at);
   }
   CdxHeader file_header;
   file_header.root = dbf::kCdxHeaderSize;
