@@ -174,7 +174,9 @@ Status StructuralIndex::LoadTags(const Header& table, std::string_view table_nam
   tags_.clear();
   writable_ = Status::OK();
   CdxTree directory(file_.get(), 0, ' ');
-  Status s = directory.Load();
+  uint64_t size = 0;
+  Status s = file_->Size(&size);
+  if (s.ok()) s = directory.Load(size);
   if (s.ok()) s = ReadDirectory(&directory_);
   if (!s.ok()) return s;
   if ((directory.header().options & kCdxCompound) == 0) {
@@ -194,9 +196,7 @@ Status StructuralIndex::LoadTags(const Header& table, std::string_view table_nam
     IndexTag tag;
     tag.name = name;
     tag.header_offset = offset;
-    uint64_t size = 0;
-    s = file_->Size(&size);
-    if (s.ok()) s = file_->ReadHeader(offset, size, &tag.header);
+    s = file_->ReadHeader(offset, size, &tag.header);
     if (!s.ok()) return s;
     CompileTag(table, table_name, &tag);
     if (!tag.usable.ok() && writable_.ok()) {
@@ -310,12 +310,15 @@ Status StructuralIndex::RecordChanged(uint32_t recno, std::string_view before,
 // then each tag's removals and insertions are made and written in turn.
 Status StructuralIndex::Apply(const std::vector<Change>& changes) {
   if (!file_->writable()) return Status::NotSupported(file_->path() + ": opened for reading only");
+  uint64_t size = 0;
+  Status size_read = file_->Size(&size);
+  if (!size_read.ok()) return size_read;
   for (const Change& c : changes) {
     if (c.remove || !c.tag->candidate()) continue;
     CdxTree tree(file_.get(), c.tag->header_offset, c.tag->pad());
     bool found = false;
     uint32_t holder = 0;
-    Status s = tree.Load();
+    Status s = tree.Load(size);
     if (s.ok()) s = tree.Find(c.key, &found, &holder);
     if (!s.ok()) return s;
     if (found && holder != c.recno) {
@@ -327,7 +330,7 @@ Status StructuralIndex::Apply(const std::vector<Change>& changes) {
   for (size_t i = 0; i < changes.size();) {
     const IndexTag* tag = changes[i].tag;
     CdxTree tree(file_.get(), tag->header_offset, tag->pad());
-    Status s = tree.Load();
+    Status s = tree.Load(size);
     for (; s.ok() && i < changes.size() && changes[i].tag == tag; ++i) {
       const Change& c = changes[i];
       bool found = false;
@@ -342,6 +345,7 @@ Status StructuralIndex::Apply(const std::vector<Change>& changes) {
     }
     if (s.ok()) s = tree.Commit();
     if (!s.ok()) return s;
+    size = std::max(size, tree.end());
   }
   return Status::OK();
 }
@@ -350,7 +354,9 @@ Status StructuralIndex::ScanTag(const IndexTag& tag,
                                 const std::function<void(const std::string&, uint32_t)>& visit,
                                 std::vector<std::string>* problems) {
   CdxTree tree(file_.get(), tag.header_offset, tag.pad());
-  Status s = tree.Load();
+  uint64_t size = 0;
+  Status s = file_->Size(&size);
+  if (s.ok()) s = tree.Load(size);
   return s.ok() ? tree.Scan(visit, problems) : s;
 }
 

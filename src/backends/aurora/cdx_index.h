@@ -76,6 +76,9 @@ class StructuralIndex {
   // had within timeout_ms. Released by Unlock or when the index goes.
   Status Lock(int timeout_ms);
   void Unlock();
+  // The file whose kLockBase byte that lock is, for a caller that takes
+  // all the locks of a piece of work together.
+  RandomRWFile* lock_file() { return file_->file(); }
   // Where every change to the index's pages is written down first.
   void SetUndo(UndoLog* undo, uint64_t lock_offset, int group) {
     file_->SetUndo(undo, lock_offset, group);

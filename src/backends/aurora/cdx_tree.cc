@@ -31,12 +31,10 @@ bool ValidPage(uint32_t offset, uint64_t end) {
 
 }  // namespace
 
-Status CdxTree::Load() {
-  uint64_t size = 0;
-  Status s = file_->Size(&size);
-  if (s.ok()) s = file_->ReadHeader(header_offset_, size, &header_, &header_before_);
+Status CdxTree::Load(uint64_t file_size) {
+  Status s = file_->ReadHeader(header_offset_, file_size, &header_, &header_before_);
   header_before_.resize(kCdxHeaderTreeBytes);
-  end_ = (size + kCdxPageSize - 1) / kCdxPageSize * kCdxPageSize;
+  end_ = (file_size + kCdxPageSize - 1) / kCdxPageSize * kCdxPageSize;
   return s;
 }
 

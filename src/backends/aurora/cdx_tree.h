@@ -37,8 +37,11 @@ class CdxTree {
   CdxTree(CdxFile* file, uint32_t header_offset, char pad)
       : file_(file), header_offset_(header_offset), pad_(pad) {}
 
-  Status Load();
+  // Reads the tree's header; file_size is the index file's size now.
+  Status Load(uint64_t file_size);
   const CdxHeader& header() const { return header_; }
+  // The file's size once Commit has written what was added at its end.
+  uint64_t end() const { return end_; }
 
   // key has the header's key length.
   Status Insert(std::string_view key, uint32_t recno);

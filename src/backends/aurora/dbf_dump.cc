@@ -21,22 +21,23 @@ constexpr size_t kPieceBytes = 64 << 10;
 // Lines of one kind of difference shown per tag.
 constexpr int kShownPerKind = 20;
 
-// The table and its structural index; *index is null when it has none
-// (*none then says so, or why it is not checked).
-Status OpenIndexed(Env* env, const std::string& path, std::unique_ptr<dbf::DbfTable>* table,
-                   dbf::StructuralIndex** index, std::string* none) {
+// The table and its structural index; *index is null when it has none,
+// and a line saying so (or why it is not checked) has gone to write.
+Status OpenIndexed(Env* env, const std::string& path,
+                   const std::function<void(std::string_view)>& write,
+                   std::unique_ptr<dbf::DbfTable>* table, dbf::StructuralIndex** index) {
   Status s = dbf::DbfTable::Open(env, NativePath(path), false, table);
   if (!s.ok()) return s;
   dbf::DbfTable& t = **table;
   *index = t.structural_index();
   if (!t.index_status().ok()) return t.index_status();
   if (*index == nullptr) {
-    *none = t.path() + (!t.has_structural_index() ? ": no structural index"
-                        : t.index_path().empty()
-                            ? ": its header announces a structural index, but there is no .CDX"
-                            : ": its index " + t.index_path() +
-                                  " is no FoxPro compound index; not checked") +
-            "\n";
+    write(t.path() + (!t.has_structural_index() ? ": no structural index"
+                      : t.index_path().empty()
+                          ? ": its header announces a structural index, but there is no .CDX"
+                          : ": its index " + t.index_path() +
+                                " is no FoxPro compound index; not checked") +
+          "\n");
   }
   return Status::OK();
 }
@@ -218,13 +219,8 @@ Status DumpIndex(Env* env, const std::string& path,
                  const std::function<void(std::string_view)>& write) {
   std::unique_ptr<dbf::DbfTable> table;
   dbf::StructuralIndex* index = nullptr;
-  std::string none;
-  Status s = OpenIndexed(env, path, &table, &index, &none);
-  if (!s.ok()) return s;
-  if (index == nullptr) {
-    write(none);
-    return Status::OK();
-  }
+  Status s = OpenIndexed(env, path, write, &table, &index);
+  if (!s.ok() || index == nullptr) return s;
   for (const dbf::IndexTag& tag : index->tags()) {
     std::string text = TagLine(tag);
     s = index->ScanTag(
@@ -250,11 +246,9 @@ Status CheckIndex(Env* env, const std::string& path,
   *agrees = false;
   std::unique_ptr<dbf::DbfTable> table;
   dbf::StructuralIndex* index = nullptr;
-  std::string none;
-  Status s = OpenIndexed(env, path, &table, &index, &none);
+  Status s = OpenIndexed(env, path, write, &table, &index);
   if (!s.ok()) return s;
   if (index == nullptr) {
-    write(none);
     *agrees = !table->has_structural_index() || !table->index_path().empty();
     return Status::OK();
   }

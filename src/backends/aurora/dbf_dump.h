@@ -46,13 +46,16 @@ Status DumpIndex(Env* env, const std::string& path,
 // Checks every tag of the table's structural index against the table, for
 // `dbf --check`: every record (deleted ones too) that the tag's FOR
 // expression lets in has exactly one entry, holding the key its
-// expression gives, and no other record has one (a unique tag: every key
-// once, at a record that has it); the keys are in the tag's order and the
-// tree holds together. One line per tag ("tag NAME: 120 keys, as the
+// expression gives, and no other record has one; the keys are in the
+// tag's order and the tree holds together. A unique tag holds each key
+// once, at a record that has it; keys it does not hold at all (FoxPro
+// gives a key up when the record that held it changes) are counted in a
+// note, not as a difference. One line per tag ("tag NAME: 120 keys, as the
 // table says", or what differs, a line each, at most 20 of a kind) goes to
 // write; *agrees is false when anything differs, or a tag's keys cannot
-// be computed. NotFound or Corruption when the table or its index cannot
-// be read.
+// be computed. A table without a structural index agrees (a line says
+// so), unless its header announces one that is missing. NotFound or
+// Corruption when the table or its index cannot be read.
 Status CheckIndex(Env* env, const std::string& path,
                   const std::function<void(std::string_view)>& write, bool* agrees);
 
