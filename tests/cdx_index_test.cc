@@ -100,6 +100,7 @@ TEST_F(XbaseExprTest, EvaluatesWhatTagsUse) {
       {"QTY > 10 .AND. !DELETED()", ".T.", ".F."},
       {"NAME = 'An' .AND. 'nn' $ NAME .AND. .NOT. NAME == 'An'", ".T.", ".F."},
       {".NOT. OK .OR. QTY # 0 .OR. DUE < DUE - 1", ".T.", ".T."},
+      {"NOT OK OR QTY > 0 AND !DELETED()", ".T.", ".T."},
       {"OK = .T. .AND. ID <> 0 .AND. QTY >= 12.5 .AND. QTY <= 12.5", ".T.", ".F."},
   };
   for (const Case& c : cases) {

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <set>
 
 #include "backends/aurora/dbf_format.h"
 
@@ -85,18 +84,24 @@ bool CdxTree::Fits(const CdxNode& node) const { return NodeFits(node, header_.ke
 
 // The file's list of free pages starts in the file header and goes on in
 // the first four bytes of each free page. A list that does not lead to
-// pages of this file is not followed.
+// pages of this file is not followed. The tag directory's own pages never
+// change, so it takes no part.
+Status CdxTree::ReadFreeList() {
+  if (free_list_read_ || header_offset_ == 0) return Status::OK();
+  Status s = file_->Read(4, 4, &file_header_before_);
+  if (!s.ok()) return s;
+  free_list_ = ReadLE32(file_header_before_.data());
+  free_list_read_ = true;
+  return Status::OK();
+}
+
 Status CdxTree::Allocate(uint32_t* offset) {
-  if (!free_list_read_ && header_offset_ != 0) {
-    Status s = file_->Read(4, 4, &file_header_before_);
-    if (!s.ok()) return s;
-    free_list_ = ReadLE32(file_header_before_.data());
-    free_list_read_ = true;
-  }
+  Status s = ReadFreeList();
+  if (!s.ok()) return s;
   uint32_t head = free_list_;
   if (free_list_read_ && ValidPage(head, end_) && pages_.count(head) == 0) {
     Page page;
-    Status s = file_->Read(head, kCdxPageSize, &page.before);
+    s = file_->Read(head, kCdxPageSize, &page.before);
     if (!s.ok()) return s;
     uint32_t next = ReadLE32(page.before.data());
     free_list_ = ValidPage(next, end_) ? next : 0;
@@ -113,13 +118,8 @@ Status CdxTree::Allocate(uint32_t* offset) {
 }
 
 Status CdxTree::Free(uint32_t offset) {
-  if (header_offset_ == 0) return Status::OK();  // the directory's pages are left as they are
-  if (!free_list_read_) {
-    Status s = file_->Read(4, 4, &file_header_before_);
-    if (!s.ok()) return s;
-    free_list_ = ReadLE32(file_header_before_.data());
-    free_list_read_ = true;
-  }
+  Status s = ReadFreeList();
+  if (!s.ok() || !free_list_read_) return s;
   Page& p = pages_[offset];
   p.freed = true;
   p.free_bytes.assign(kCdxPageSize, '\0');

@@ -79,6 +79,7 @@ class CdxTree {
 
   Status Node(uint32_t offset, CdxNode** node);
   void Touch(uint32_t offset);
+  Status ReadFreeList();
   Status Allocate(uint32_t* offset);
   Status Free(uint32_t offset);
   bool Fits(const CdxNode& node) const;

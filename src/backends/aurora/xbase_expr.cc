@@ -271,8 +271,10 @@ class Lexer {
     if (std::isalpha(static_cast<unsigned char>(c)) || c == '_') {
       size_t start = pos_;
       while (pos_ < s_.size() && (std::isalnum(static_cast<unsigned char>(s_[pos_])) || s_[pos_] == '_')) ++pos_;
-      t.kind = Tok::kIdent;
       t.text = UpperAscii(s_.substr(start, pos_ - start));
+      // Visual FoxPro also writes the logical operators without dots.
+      t.kind = t.text == "AND" ? Tok::kAnd : t.text == "OR" ? Tok::kOr
+               : t.text == "NOT" ? Tok::kNot : Tok::kIdent;
       return t;
     }
     if (std::isdigit(static_cast<unsigned char>(c)) ||

@@ -7,7 +7,7 @@
 // "Invidx->NAME"), character, numeric, date and logical literals, + and -
 // on texts (- moves the left text's trailing blanks to the end), numbers
 // and dates, * / % ^, the comparisons = == != <> # < <= > >= $, .AND.
-// .OR. .NOT. !, and the functions UPPER, LOWER, STR, DTOS, DTOC, LEFT,
+// .OR. .NOT. ! (also written AND, OR, NOT), and the functions UPPER, LOWER, STR, DTOS, DTOC, LEFT,
 // RIGHT, SUBSTR, PADL, PADR, PADC, ALLTRIM, LTRIM, RTRIM, TRIM, VAL, IIF,
 // DELETED, EMPTY and BINTOC (function names shortened to four letters or
 // more, as xBase allows). Texts compare byte by byte ("machine" order);
