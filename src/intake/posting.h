@@ -26,10 +26,6 @@ namespace lumbra {
 
 struct RunContext;
 
-// How long a posting waits for the locks a line needs (and the undoing of a
-// half-posted line for its locks) before the line is kept for the next pass.
-inline constexpr int kPostingLockWaitMs = 3000;
-
 enum class LineFate { kUnreported, kPosted, kKept, kRejected, kPassedOver };
 
 // One device's file, handed to a posting.
@@ -44,6 +40,8 @@ class DeviceLines {
     virtual Status LineEnded(size_t index, LineFate fate, const std::string& reason) = 0;
     // Where the changes of the line that began are written down first.
     virtual UndoLog* undo_log() = 0;
+    // Forces what was written down so far to the disk.
+    virtual Status Sync() = 0;
   };
 
   DeviceLines(int device, std::vector<std::string> lines, Recorder* recorder = nullptr);
@@ -58,12 +56,20 @@ class DeviceLines {
   bool pending(size_t i) const { return !stopped_ && fates_[i] == LineFate::kUnreported; }
   // True once a line was kept: nothing more is to be posted for the device.
   bool stopped() const { return stopped_; }
+  // True when the posting had to leave a line half-done (its changes could
+  // not be undone): the journal must stay exactly as it is, for the next
+  // pass to undo the line, and nothing more is posted in this pass.
+  bool halted() const { return halted_; }
+  const std::string& halt_reason() const { return halt_reason_; }
 
   // Before the first change a line makes to a shared file: the journal then
   // takes the line's changes (undo_log()). A failure to record it means the
   // line must not be posted now: it is kept.
   Status Begin(size_t i);
   UndoLog* undo_log() { return recorder_ ? recorder_->undo_log() : nullptr; }
+  // Forces the journal to the disk: before a change that must never be
+  // repeated after a power cut (an invoice number given out).
+  Status SyncJournal() { return recorder_ ? recorder_->Sync() : Status::OK(); }
 
   void Posted(size_t i) { Report(i, LineFate::kPosted, std::string()); }
   void Kept(size_t i, std::string reason) { Report(i, LineFate::kKept, std::move(reason)); }
@@ -75,6 +81,11 @@ class DeviceLines {
   }
   // Keeps every line still waiting, from the first on.
   void KeepRest(const std::string& reason);
+  // Line i began and could not be finished or undone (see halted()).
+  void Halt(std::string reason) {
+    halted_ = stopped_ = true;
+    halt_reason_ = std::move(reason);
+  }
 
   // For a pass that resumes a killed one: what the journal says of line i.
   void Restore(size_t i, LineFate fate, std::string reason);
@@ -88,6 +99,8 @@ class DeviceLines {
   std::vector<std::string> reasons_;
   Recorder* recorder_;
   bool stopped_ = false;
+  bool halted_ = false;
+  std::string halt_reason_;
 };
 
 class Posting {

@@ -66,7 +66,7 @@ class PostingJournal : public DeviceLines::Recorder, public UndoLog {
   Status WillChange(const FileChange& change) override;
 
   // Forces what is written so far to the disk.
-  Status Sync();
+  Status Sync() override;
   // Every line is done: notes where the rejected lines go; forced to disk.
   Status End(const std::string& rejected_name);
   // The journal has served: deleted.

@@ -38,6 +38,18 @@ class UndoLog {
   virtual Status WillChange(const FileChange& change) = 0;
 };
 
+// Where the changes of one operation are written down, and their group.
+struct UndoTarget {
+  UndoLog* log = nullptr;
+  int group = 0;
+  // Writes the change down (nothing to do without a log).
+  Status Note(FileChange change) const {
+    if (log == nullptr) return Status::OK();
+    change.group = group;
+    return log->WillChange(change);
+  }
+};
+
 }  // namespace lumbra
 
 #endif  // LUMBRA_PLATFORM_UNDO_LOG_H_

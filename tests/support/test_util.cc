@@ -95,6 +95,46 @@ Status FaultEnv::DeleteFile(const std::string& p) {
   return EnvWrapper::DeleteFile(p);
 }
 
+class FaultEnv::File : public RandomRWFile {
+ public:
+  File(std::unique_ptr<RandomRWFile> base, std::string path, FaultEnv* env)
+      : base_(std::move(base)), path_(std::move(path)), env_(env) {}
+  Status Read(uint64_t o, size_t n, std::string* out) override { return base_->Read(o, n, out); }
+  Status Write(uint64_t o, std::string_view data) override {
+    if (env_->rule_("Write", path_)) return Status::IOError("injected fault: Write " + path_);
+    return base_->Write(o, data);
+  }
+  Status Size(uint64_t* size) override { return base_->Size(size); }
+  Status Sync() override {
+    if (env_->rule_("Sync", path_)) return Status::IOError("injected fault: Sync " + path_);
+    return env_->skip_syncs_ ? Status::OK() : base_->Sync();
+  }
+  Status LockRange(uint64_t o, uint64_t n, bool x, int t) override {
+    return base_->LockRange(o, n, x, t);
+  }
+  Status UnlockRange(uint64_t o, uint64_t n) override { return base_->UnlockRange(o, n); }
+
+ private:
+  std::unique_ptr<RandomRWFile> base_;
+  std::string path_;
+  FaultEnv* env_;
+};
+
+Status FaultEnv::SyncFile(const std::string& p) {
+  LUMBRA_FAULT("Sync", p);
+  return skip_syncs_ ? Status::OK() : EnvWrapper::SyncFile(p);
+}
+
+Status FaultEnv::OpenRandomRW(const std::string& p, bool writable,
+                              std::unique_ptr<RandomRWFile>* file) {
+  if (writable && rule_("OpenForWriting", p)) {
+    return Status::IOError("injected fault: " + p + ": Permission denied");
+  }
+  Status s = EnvWrapper::OpenRandomRW(p, writable, file);
+  if (s.ok()) file->reset(new File(std::move(*file), p, this));
+  return s;
+}
+
 #undef LUMBRA_FAULT
 
 std::string Coded(const std::vector<std::string>& lines) {

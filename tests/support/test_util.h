@@ -54,7 +54,8 @@ class TestRun {
 
 // An Env whose file operations fail on demand: a call fails when the rule
 // returns true for its operation name ("CopyFile", "WriteFile", ...) and
-// path (the target path for copies and renames).
+// path (the target path for copies and renames). Files changed in place
+// fail on "OpenForWriting" (opened for writing), "Write" and "Sync".
 class FaultEnv : public EnvWrapper {
  public:
   using Rule = std::function<bool(std::string_view op, const std::string& path)>;
@@ -67,9 +68,17 @@ class FaultEnv : public EnvWrapper {
   Status CopyFile(const std::string& f, const std::string& t) override;
   Status RenameFile(const std::string& f, const std::string& t) override;
   Status DeleteFile(const std::string& p) override;
+  Status OpenRandomRW(const std::string& p, bool writable,
+                      std::unique_ptr<RandomRWFile>* file) override;
+  Status SyncFile(const std::string& p) override;
+  // Forcing to disk guards against power cuts, which tests do not make:
+  // tests that run many passes skip it.
+  void SkipSyncs() { skip_syncs_ = true; }
 
  private:
+  class File;
   Rule rule_;
+  bool skip_syncs_ = false;
 };
 
 // Device table bytes: each line coded and ended by CR LF.

@@ -360,15 +360,8 @@ Status CdxFile::Write(uint64_t offset, std::string_view before, std::string_view
   }
   after = after.substr(first, end - first);
   if (undo_ != nullptr) {
-    FileChange change;
-    change.path = path_;
-    change.lock_offset = undo_lock_;
-    change.offset = offset + first;
-    change.before = std::string(before);
-    change.after = std::string(after);
-    change.undo = change.before;
-    change.group = undo_group_;
-    Status s = undo_->WillChange(change);
+    Status s = undo_->Note(FileChange{path_, undo_lock_, offset + first, std::string(before),
+                                      std::string(after), std::string(before)});
     if (!s.ok()) return s;
   }
   return file_->Write(offset + first, after);

@@ -131,12 +131,11 @@ class CdxFile {
                     std::string* bytes = nullptr);
   Status Size(uint64_t* size) { return file_->Size(size); }
 
-  // Where changes are written down first, the lock byte that guards them,
-  // and the group they belong to; null: nothing is written down.
-  void SetUndo(UndoLog* undo, uint64_t lock_offset, int group) {
+  // Where changes are written down first, and the lock byte that guards
+  // them; null: nothing is written down.
+  void SetUndo(const UndoTarget* undo, uint64_t lock_offset) {
     undo_ = undo;
     undo_lock_ = lock_offset;
-    undo_group_ = group;
   }
   // Changes bytes at offset from before (what the file holds there now;
   // empty for bytes appended) to after. Only the bytes from the first that
@@ -151,9 +150,8 @@ class CdxFile {
   std::string path_;
   bool writable_;
   std::unique_ptr<RandomRWFile> file_;
-  UndoLog* undo_ = nullptr;
+  const UndoTarget* undo_ = nullptr;
   uint64_t undo_lock_ = 0;
-  int undo_group_ = 0;
 };
 
 }  // namespace lumbra::dbf

@@ -268,6 +268,7 @@ bool StructuralIndex::KeysMayChange(std::string_view before, std::string_view af
 }
 
 Status StructuralIndex::Lock(int timeout_ms) {
+  if (timeout_ms == kLocksHeld) return Status::OK();
   lock_ = std::make_unique<RangeLock>(file_->file(), kLockBase);
   Status s = lock_->Acquire(timeout_ms);
   if (!s.ok()) {
@@ -279,7 +280,19 @@ Status StructuralIndex::Lock(int timeout_ms) {
 
 void StructuralIndex::Unlock() { lock_.reset(); }
 
-Status StructuralIndex::RecordAdded(uint32_t recno, std::string_view record) {
+// Points the index file's writes at an undo target for one change.
+class UndoScope {
+ public:
+  UndoScope(CdxFile* file, const UndoTarget* undo) : file_(file) { file_->SetUndo(undo, kLockBase); }
+  ~UndoScope() { file_->SetUndo(nullptr, 0); }
+
+ private:
+  CdxFile* file_;
+};
+
+Status StructuralIndex::RecordAdded(uint32_t recno, std::string_view record,
+                                    const UndoTarget* undo) {
+  UndoScope scope(file_.get(), undo);
   Status s = ReloadIfChanged();
   if (!s.ok()) return s;
   std::vector<Change> changes;
@@ -291,7 +304,8 @@ Status StructuralIndex::RecordAdded(uint32_t recno, std::string_view record) {
 }
 
 Status StructuralIndex::RecordChanged(uint32_t recno, std::string_view before,
-                                      std::string_view after) {
+                                      std::string_view after, const UndoTarget* undo) {
+  UndoScope scope(file_.get(), undo);
   Status s = ReloadIfChanged();
   if (!s.ok()) return s;
   std::vector<Change> changes;

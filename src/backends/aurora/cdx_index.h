@@ -73,23 +73,23 @@ class StructuralIndex {
 
   // The index file's lock byte, held while pages change (other programs
   // take the same byte before changing the index). Busy when it cannot be
-  // had within timeout_ms. Released by Unlock or when the index goes.
+  // had within timeout_ms; kLocksHeld when the caller holds it. Released by
+  // Unlock or when the index goes.
   Status Lock(int timeout_ms);
   void Unlock();
   // The file whose kLockBase byte that lock is, for a caller that takes
   // all the locks of a piece of work together.
   RandomRWFile* lock_file() { return file_->file(); }
-  // Where every change to the index's pages is written down first.
-  void SetUndo(UndoLog* undo, uint64_t lock_offset, int group) {
-    file_->SetUndo(undo, lock_offset, group);
-  }
 
   // Under the lock: the keys of record recno, just being added, go into
   // every tag; or the keys of a record changing from before to after move.
-  // Nothing is written when a candidate tag would get a second record of a
-  // key (InvalidArgument) or the index cannot be read (Corruption).
-  Status RecordAdded(uint32_t recno, std::string_view record);
-  Status RecordChanged(uint32_t recno, std::string_view before, std::string_view after);
+  // Every change to a page is first written down in undo, when given (lock
+  // byte kLockBase of the index file). Nothing is written when a candidate
+  // tag would get a second record of a key (InvalidArgument) or the index
+  // cannot be read (Corruption).
+  Status RecordAdded(uint32_t recno, std::string_view record, const UndoTarget* undo = nullptr);
+  Status RecordChanged(uint32_t recno, std::string_view before, std::string_view after,
+                       const UndoTarget* undo = nullptr);
 
   // Every entry of a tag in index order; tree problems go to *problems.
   Status ScanTag(const IndexTag& tag,

@@ -125,10 +125,15 @@ Status CheckTag(dbf::DbfTable& table, dbf::StructuralIndex& index, const dbf::In
       out->Add("keys held twice", "key " + Quoted(tag, key) + " is held more than once");
     }
   }
-  size_t unheld = 0;
+  size_t unheld = 0, deleted = 0;
   for (uint32_t r = 1; r <= count; ++r) {
     if (!included[r] || seen[r] != 0) continue;
-    if (!tag.unique()) {
+    std::string_view record;
+    s = table.Record(r, &record);
+    if (!s.ok()) return s;
+    if (record[0] == '*') {
+      ++deleted;
+    } else if (!tag.unique()) {
       out->Add("records without a key", "record " + std::to_string(r) + " has no key");
     } else if (keys_seen.count(expected[r]) == 0 && first_of_key[expected[r]] == r) {
       ++unheld;
@@ -136,11 +141,18 @@ Status CheckTag(dbf::DbfTable& table, dbf::StructuralIndex& index, const dbf::In
   }
   // FoxPro does not look for another record of a key when the one a
   // unique tag held changes; until the table is reindexed, the key is not
-  // held at all. That is how such tags are, not a difference.
+  // held at all. And an append that was undone leaves its record behind,
+  // deleted and without keys. Neither is out of step with what programs
+  // see of the table.
   if (unheld > 0) {
-    *note = "tag " + tag.name + ": " + std::to_string(unheld) +
-            " keys of the table not held (a unique tag gives them up when their first record "
-            "changes; reindexing brings them back)\n";
+    *note += "tag " + tag.name + ": " + std::to_string(unheld) +
+             " keys of the table not held (a unique tag gives them up when their first record "
+             "changes; reindexing brings them back)\n";
+  }
+  if (deleted > 0) {
+    *note += "tag " + tag.name + ": " + std::to_string(deleted) +
+             " deleted records without a key (left by undone appends; packing or reindexing "
+             "the table puts this right)\n";
   }
   return Status::OK();
 }

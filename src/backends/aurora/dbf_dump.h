@@ -49,8 +49,9 @@ Status DumpIndex(Env* env, const std::string& path,
 // expression gives, and no other record has one; the keys are in the
 // tag's order and the tree holds together. A unique tag holds each key
 // once, at a record that has it; keys it does not hold at all (FoxPro
-// gives a key up when the record that held it changes) are counted in a
-// note, not as a difference. One line per tag ("tag NAME: 120 keys, as the
+// gives a key up when the record that held it changes), and deleted
+// records without keys (an undone append leaves its record deleted), are
+// counted in a note, not as a difference. One line per tag ("tag NAME: 120 keys, as the
 // table says", or what differs, a line each, at most 20 of a kind) goes to
 // write; *agrees is false when anything differs, or a tag's keys cannot
 // be computed. A table without a structural index agrees (a line says

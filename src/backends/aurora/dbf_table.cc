@@ -67,23 +67,31 @@ StructuralIndex* DbfTable::structural_index() {
     std::string why = path_ + ": its structural index " + index_path_ + " cannot be read (" +
                       s.ToString() + "); the table is not changed";
     index_status_ = s.IsIOError() ? Status::IOError(why) : Status::Corruption(why);
-  } else if (undo_ != nullptr) {
-    index_->SetUndo(undo_, kLockBase, undo_group_);
   }
   return index_.get();
 }
 
-void DbfTable::SetUndoLog(UndoLog* undo, int group) {
-  undo_ = undo;
-  undo_group_ = group;
-  if (index_) index_->SetUndo(undo, kLockBase, group);
+RandomRWFile* DbfTable::index_lock_file() {
+  StructuralIndex* index = structural_index();
+  return index != nullptr ? index->lock_file() : nullptr;
 }
 
-Status DbfTable::IndexForWrite(StructuralIndex** index) {
-  *index = structural_index();
+bool DbfTable::IndexReads(const std::vector<int>& fields) {
+  StructuralIndex* index = structural_index();
+  if (index == nullptr) return false;
+  std::string a = BlankRecord(), b = a;
+  for (int i : fields) {
+    if (i < 0) continue;
+    const Field& f = header_.fields[static_cast<size_t>(i)];
+    b[f.offset] = 'x';
+  }
+  return index->KeysMayChange(a, b);
+}
+
+Status DbfTable::IndexUsable() {
+  StructuralIndex* index = structural_index();
   if (!index_status_.ok()) return index_status_;
-  if (*index != nullptr && !(*index)->writable().ok()) return (*index)->writable();
-  return Status::OK();
+  return index != nullptr ? index->writable() : Status::OK();
 }
 
 Status DbfTable::Open(Env* env, const std::string& path, bool writable,
@@ -98,12 +106,17 @@ Status DbfTable::Open(Env* env, const std::string& path, bool writable,
   if (!s.ok()) return s;
   std::unique_ptr<DbfTable> t(new DbfTable(env, real, writable, std::move(file)));
 
-  uint64_t size = 0;
-  s = t->file_->Size(&size);
-  if (!s.ok()) return s;
+  // The header before the size: another program adds a record before it
+  // counts it, so a count read first never exceeds the size read after.
   std::string head;
   s = t->file_->Read(0, kTableHeaderSize, &head);
   if (!s.ok()) return s;
+  uint64_t size = 0;
+  s = t->file_->Size(&size);
+  if (!s.ok()) return s;
+  const uint32_t first_count = head.size() >= kTableHeaderSize
+                                  ? ReadLE32(head.data() + kRecordCountOffset)
+                                  : 0;
   uint32_t header_length = AnnouncedHeaderLength(head);
   if (header_length > kTableHeaderSize && header_length <= size) {
     s = t->file_->Read(0, header_length, &head);
@@ -111,6 +124,7 @@ Status DbfTable::Open(Env* env, const std::string& path, bool writable,
   }
   s = ParseHeader(head, size, &t->header_);
   if (!s.ok()) return Status::Corruption(real + ": " + s.message());
+  t->header_.record_count = first_count;  // the count read before the size
 
   const Header& h = t->header_;
   uint64_t available = (size - h.header_length) / h.record_length;
@@ -247,14 +261,32 @@ std::string DbfTable::BlankRecord() const {
   return r;
 }
 
+Status DbfTable::FreshRecord(uint32_t recno, std::string* bytes) {
+  bytes->clear();
+  if (recno > record_count_) {
+    Status s = Refresh();
+    if (!s.ok()) return s;
+  }
+  if (recno < 1 || recno > record_count_) {
+    return Status::InvalidArgument(path_ + ": no record " + std::to_string(recno));
+  }
+  const uint32_t len = header_.record_length;
+  Status s = file_->Read(header_.header_length + static_cast<uint64_t>(recno - 1) * len, len, bytes);
+  if (!s.ok()) return s;
+  if (bytes->size() != len) {
+    return Status::Corruption(path_ + ": record " + std::to_string(recno) + " cut short");
+  }
+  return Status::OK();
+}
+
 Status DbfTable::StoreMemos(const std::vector<MemoText>& memos, int lock_timeout_ms,
-                            std::string* record) {
+                            const UndoTarget* undo, std::string* record) {
   for (const MemoText& m : memos) {
     const Field& f = header_.fields[static_cast<size_t>(m.field)];
     uint32_t block = 0;
     if (!m.text.empty()) {
       if (!memo_) return Status::NotFound(path_ + ": no memo file to store " + f.name + " in");
-      Status s = memo_->Append(m.text, lock_timeout_ms, &block);
+      Status s = memo_->Append(m.text, lock_timeout_ms, &block, undo);
       if (!s.ok()) return s;
     }
     EncodeMemoBlock(f, block, record->data() + f.offset);
@@ -263,15 +295,15 @@ Status DbfTable::StoreMemos(const std::vector<MemoText>& memos, int lock_timeout
 }
 
 Status DbfTable::AppendRecord(std::string record, const std::vector<MemoText>& memos,
-                              int lock_timeout_ms) {
+                              int lock_timeout_ms, const UndoTarget* undo, uint32_t* recno) {
   if (!writable_) return Status::NotSupported(path_ + ": opened for reading only");
   if (damaged_) return Status::Corruption(path_ + ": table looks damaged; not changed");
   const uint32_t len = header_.record_length;
   if (record.size() != len) return Status::InvalidArgument(path_ + ": record of wrong length");
   if (memos.size() > 0 && !memo_) return Status::NotFound(path_ + ": no memo file");
-  StructuralIndex* index = nullptr;
-  Status s = IndexForWrite(&index);
+  Status s = IndexUsable();
   if (!s.ok()) return s;
+  StructuralIndex* index = structural_index();
 
   RangeLock lock(file_.get(), kLockBase);
   if (!lock.Acquire(lock_timeout_ms).ok()) {
@@ -294,7 +326,7 @@ Status DbfTable::AppendRecord(std::string record, const std::vector<MemoText>& m
   }
 
   written_ = true;
-  s = StoreMemos(memos, lock_timeout_ms, &record);
+  s = StoreMemos(memos, lock_timeout_ms, undo, &record);
   if (!s.ok()) return s;
   for (const Field& f : header_.fields) {
     if (f.type != 'I' || (f.flags & kFieldAutoIncrement) != kFieldAutoIncrement) continue;
@@ -313,7 +345,14 @@ Status DbfTable::AppendRecord(std::string record, const std::vector<MemoText>& m
   }
   // The keys go in before the record that they point to is there.
   if (index != nullptr) {
-    s = index->RecordAdded(count + 1, record);
+    s = index->RecordAdded(count + 1, record, undo);
+    if (!s.ok()) return s;
+  }
+  if (undo != nullptr) {
+    std::string before;
+    s = file_->Read(pos, len, &before);
+    if (!s.ok()) return s;
+    s = undo->Note(FileChange{path_, RecordLockOffset(count + 1), pos, before, record, "*"});
     if (!s.ok()) return s;
   }
   s = file_->Write(pos, record);
@@ -330,12 +369,13 @@ Status DbfTable::AppendRecord(std::string record, const std::vector<MemoText>& m
   if (!s.ok()) return s;
   record_count_ = count + 1;
   chunk_records_ = 0;
+  if (recno != nullptr) *recno = count + 1;
   return Status::OK();
 }
 
 Status DbfTable::UpdateRecord(uint32_t recno, std::string_view buffer,
                               const std::vector<int>& fields, const std::vector<MemoText>& memos,
-                              int lock_timeout_ms) {
+                              int lock_timeout_ms, const UndoTarget* undo) {
   if (buffer.size() != header_.record_length) {
     return Status::InvalidArgument(path_ + ": record of wrong length");
   }
@@ -345,16 +385,18 @@ Status DbfTable::UpdateRecord(uint32_t recno, std::string_view buffer,
       record->replace(f.offset, f.length, buffer.substr(f.offset, f.length));
     }
   };
-  return RewriteRecord(recno, change, memos, lock_timeout_ms);
+  return RewriteRecord(recno, change, memos, lock_timeout_ms, undo);
 }
 
-Status DbfTable::MarkDeleted(uint32_t recno, bool deleted, int lock_timeout_ms) {
+Status DbfTable::MarkDeleted(uint32_t recno, bool deleted, int lock_timeout_ms,
+                             const UndoTarget* undo) {
   return RewriteRecord(recno, [deleted](std::string* record) { (*record)[0] = deleted ? '*' : ' '; },
-                       {}, lock_timeout_ms);
+                       {}, lock_timeout_ms, undo);
 }
 
 Status DbfTable::RewriteRecord(uint32_t recno, const std::function<void(std::string*)>& change,
-                               const std::vector<MemoText>& memos, int lock_timeout_ms) {
+                               const std::vector<MemoText>& memos, int lock_timeout_ms,
+                               const UndoTarget* undo) {
   if (!writable_) return Status::NotSupported(path_ + ": opened for reading only");
   if (damaged_) return Status::Corruption(path_ + ": table looks damaged; not changed");
   const uint32_t len = header_.record_length;
@@ -362,9 +404,9 @@ Status DbfTable::RewriteRecord(uint32_t recno, const std::function<void(std::str
     return Status::InvalidArgument(path_ + ": no record " + std::to_string(recno));
   }
   if (memos.size() > 0 && !memo_) return Status::NotFound(path_ + ": no memo file");
-  StructuralIndex* index = nullptr;
-  Status s = IndexForWrite(&index);
+  Status s = IndexUsable();
   if (!s.ok()) return s;
+  StructuralIndex* index = structural_index();
 
   RangeLock lock(file_.get(), RecordLockOffset(recno));
   if (!lock.Acquire(lock_timeout_ms).ok()) {
@@ -393,11 +435,24 @@ Status DbfTable::RewriteRecord(uint32_t recno, const std::function<void(std::str
     if (!s.ok()) return s;
   }
   written_ = true;
-  s = StoreMemos(memos, lock_timeout_ms, &record);
+  s = StoreMemos(memos, lock_timeout_ms, undo, &record);
   if (!s.ok()) return s;
   if (keyed) {
-    s = index->RecordChanged(recno, before, record);
+    s = index->RecordChanged(recno, before, record, undo);
     if (!s.ok()) return s;
+  }
+  if (undo != nullptr) {
+    // The deletion flag, then each field that changes.
+    std::vector<std::pair<size_t, size_t>> spans = {{0, 1}};
+    for (const Field& f : header_.fields) spans.emplace_back(f.offset, f.length);
+    for (auto [offset, length] : spans) {
+      std::string_view was = std::string_view(before).substr(offset, length);
+      std::string_view now = std::string_view(record).substr(offset, length);
+      if (was == now) continue;
+      s = undo->Note(FileChange{path_, RecordLockOffset(recno), pos + offset, std::string(was),
+                                std::string(now), std::string(was)});
+      if (!s.ok()) return s;
+    }
   }
   s = file_->Write(pos, record);
   if (!s.ok()) return s;

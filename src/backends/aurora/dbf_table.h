@@ -59,10 +59,12 @@ class DbfTable {
   StructuralIndex* structural_index();
   const Status& index_status() const { return index_status_; }
   const MemoFile* memo() const { return memo_.get(); }
-
-  // Where the changes to the index are written down before they are made,
-  // and their group; null: not written down.
-  void SetUndoLog(UndoLog* undo, int group);
+  // Whether memo texts can be stored: a memo file opened for writing.
+  bool memo_writable() const { return memo_ && memo_->writable(); }
+  // The files, for a caller that takes their lock bytes itself (LockSet);
+  // the memo file's is null when the table has none.
+  RandomRWFile* file() { return file_.get(); }
+  RandomRWFile* memo_file() { return memo_ ? memo_->file() : nullptr; }
 
   // The visible field of that name (ASCII letters in any case); -1 if none.
   int FieldIndex(std::string_view name) const;
@@ -77,6 +79,10 @@ class DbfTable {
   // count and the record) counts the records the file holds.
   Status Refresh();
 
+  // Record recno as the file holds it now, past any records read before;
+  // the record count is read afresh first when recno lies beyond it.
+  Status FreshRecord(uint32_t recno, std::string* bytes);
+
   // The memo a memo field's stored bytes point to (see MemoFile::Read).
   Status ReadMemo(const Field& field, std::string_view raw, std::string* data, bool* is_text);
 
@@ -88,23 +94,44 @@ class DbfTable {
   // their next values. Under the header lock, in this order: memo blocks,
   // counters of auto-increment fields, the record, the record count and date
   // of the header, the end marker. Busy when a lock cannot be had in time
-  // (nothing is written then).
-  Status AppendRecord(std::string record, const std::vector<MemoText>& memos, int lock_timeout_ms);
+  // (nothing is written then); kLocksHeld when the caller holds the header
+  // lock (and the memo file's). With undo, the memo file's raised pointer
+  // and the new record are written down before they are written (an added
+  // record is undone by marking it deleted). *recno, when given, receives
+  // the new record's number.
+  Status AppendRecord(std::string record, const std::vector<MemoText>& memos, int lock_timeout_ms,
+                      const UndoTarget* undo = nullptr, uint32_t* recno = nullptr);
 
   // Writes the given fields of buffer (record_length bytes) and the memo
   // texts into record recno, re-reading the record under its lock so other
-  // fields keep what other programs stored in them.
+  // fields keep what other programs stored in them. kLocksHeld when the
+  // caller holds the record's lock (and the memo file's). With undo, each
+  // changed field's old and new bytes are written down first.
   Status UpdateRecord(uint32_t recno, std::string_view buffer, const std::vector<int>& fields,
-                      const std::vector<MemoText>& memos, int lock_timeout_ms);
-  // Marks record recno deleted, or live again, under its lock.
-  Status MarkDeleted(uint32_t recno, bool deleted, int lock_timeout_ms);
+                      const std::vector<MemoText>& memos, int lock_timeout_ms,
+                      const UndoTarget* undo = nullptr);
+  // Marks record recno deleted, or live again, as UpdateRecord changes it.
+  Status MarkDeleted(uint32_t recno, bool deleted, int lock_timeout_ms,
+                     const UndoTarget* undo = nullptr);
 
-  // With a structural index, appends and changes that touch a key also
-  // take the table's header lock and the index's lock, and the index's
-  // pages are written (see cdx_tree.h) before the record or the record
-  // count that makes the change visible. A tag the engine cannot keep, or
-  // an index it cannot read, leaves the table unchanged: NotSupported or
-  // Corruption, naming the tag and its expression.
+  // With a structural index, an append and a change that moves keys also
+  // need the table's header lock and the index's lock (its kLockBase byte;
+  // with kLocksHeld the caller holds them), and the index's pages are
+  // written, each first written down in undo, before the record or the
+  // record count that makes the change visible (see cdx_tree.h). A tag the
+  // engine cannot keep, or an index it cannot read, leaves the table
+  // unchanged: NotSupported or Corruption, naming the tag and its
+  // expression.
+  //
+  // OK when the table has no such index or every tag can be kept; else why
+  // the table is not changed.
+  Status IndexUsable();
+  // The index's file, for a caller that takes its lock byte itself; null
+  // without an index the engine keeps.
+  RandomRWFile* index_lock_file();
+  // Whether the index reads any of the fields (negative ones left aside):
+  // a change to them may move keys.
+  bool IndexReads(const std::vector<int>& fields);
 
   // Forces what was written to the disk.
   Status Sync();
@@ -117,10 +144,11 @@ class DbfTable {
   void FindCompanions();
   Status ReadCount(uint32_t* count, uint64_t* size);
   void OpenMemoFile(const std::string& fpt, const std::string& dbt);
-  Status StoreMemos(const std::vector<MemoText>& memos, int lock_timeout_ms, std::string* record);
-  Status IndexForWrite(StructuralIndex** index);
+  Status StoreMemos(const std::vector<MemoText>& memos, int lock_timeout_ms, const UndoTarget* undo,
+                    std::string* record);
   Status RewriteRecord(uint32_t recno, const std::function<void(std::string*)>& change,
-                       const std::vector<MemoText>& memos, int lock_timeout_ms);
+                       const std::vector<MemoText>& memos, int lock_timeout_ms,
+                       const UndoTarget* undo);
 
   Env* env_;
   std::string path_;
@@ -136,8 +164,6 @@ class DbfTable {
   std::unique_ptr<StructuralIndex> index_;
   bool index_read_ = false;
   Status index_status_;
-  UndoLog* undo_ = nullptr;
-  int undo_group_ = 0;
   std::vector<std::string> notes_;
   std::unordered_map<std::string, int> field_index_;  // upper-case name to field
 

@@ -49,6 +49,9 @@ struct RunContext {
   SortedRows RowBuffer;
   SortedRows SideBuffer;
   std::array<std::string, 100> DeviceNames;
+  // How long a posting waits for the locks a line needs before it keeps the
+  // line for the next pass (tests shorten it).
+  int lock_wait_ms = 3000;
   // Opened by the intake for the database back-ends, closed by the run
   // driver after the database export. Null until then. Shared so that the
   // context needs to know nothing of the database layer.
