@@ -161,47 +161,36 @@ inline std::string ReadingOf(const std::string& path) {
   return out;
 }
 
-// An Env whose table and memo files call before_write (and before_write_to,
-// with the file's path) before each write and count their syncs; tests set
-// the hooks to watch or break writes.
+// An Env whose table and memo files call before_write before each write
+// and count their syncs; tests set the hook to watch or break writes.
 class HookedEnv : public EnvWrapper {
  public:
   HookedEnv() : EnvWrapper(Env::Default()) {}
   Status OpenRandomRW(const std::string& path, bool writable,
                       std::unique_ptr<RandomRWFile>* file) override {
     Status s = target()->OpenRandomRW(path, writable, file);
-    if (s.ok()) file->reset(new File(std::move(*file), this, path));
+    if (s.ok()) file->reset(new File(std::move(*file), this));
     return s;
   }
   std::function<void()> before_write = [] {};
-  std::function<void(const std::string& path)> before_write_to = [](const std::string&) {};
   int file_syncs = 0;
 
  private:
-  class File : public RandomRWFile {
+  class File : public RandomRWFileWrapper {
    public:
-    File(std::unique_ptr<RandomRWFile> base, HookedEnv* env, std::string path)
-        : base_(std::move(base)), env_(env), path_(std::move(path)) {}
-    Status Read(uint64_t o, size_t n, std::string* out) override { return base_->Read(o, n, out); }
+    File(std::unique_ptr<RandomRWFile> base, HookedEnv* env)
+        : RandomRWFileWrapper(std::move(base)), env_(env) {}
     Status Write(uint64_t o, std::string_view data) override {
       env_->before_write();
-      env_->before_write_to(path_);
-      return base_->Write(o, data);
+      return RandomRWFileWrapper::Write(o, data);
     }
-    Status Size(uint64_t* size) override { return base_->Size(size); }
     Status Sync() override {
       ++env_->file_syncs;
-      return base_->Sync();
+      return RandomRWFileWrapper::Sync();
     }
-    Status LockRange(uint64_t o, uint64_t n, bool x, int t) override {
-      return base_->LockRange(o, n, x, t);
-    }
-    Status UnlockRange(uint64_t o, uint64_t n) override { return base_->UnlockRange(o, n); }
 
    private:
-    std::unique_ptr<RandomRWFile> base_;
     HookedEnv* env_;
-    std::string path_;
   };
 };
 

@@ -78,6 +78,24 @@ class RandomRWFile {
   virtual Status UnlockRange(uint64_t offset, uint64_t length) = 0;
 };
 
+// Forwards every call to another file. Tests subclass it and override the
+// calls they watch or break.
+class RandomRWFileWrapper : public RandomRWFile {
+ public:
+  explicit RandomRWFileWrapper(std::unique_ptr<RandomRWFile> target) : target_(std::move(target)) {}
+  Status Read(uint64_t o, size_t n, std::string* out) override { return target_->Read(o, n, out); }
+  Status Write(uint64_t o, std::string_view data) override { return target_->Write(o, data); }
+  Status Size(uint64_t* size) override { return target_->Size(size); }
+  Status Sync() override { return target_->Sync(); }
+  Status LockRange(uint64_t o, uint64_t n, bool exclusive, int timeout_ms) override {
+    return target_->LockRange(o, n, exclusive, timeout_ms);
+  }
+  Status UnlockRange(uint64_t o, uint64_t n) override { return target_->UnlockRange(o, n); }
+
+ private:
+  std::unique_ptr<RandomRWFile> target_;
+};
+
 class Env {
  public:
   virtual ~Env() = default;

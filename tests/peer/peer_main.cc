@@ -13,8 +13,10 @@
 //                                    1 are not counted
 //
 // Exit status 0 when done, 2 for a wrong command line, 1 for a failure.
+#ifndef _WIN32
 #include <signal.h>
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -118,24 +120,17 @@ class DyingEnv : public EnvWrapper {
   }
 
  private:
-  class File : public RandomRWFile {
+  class File : public RandomRWFileWrapper {
    public:
     File(std::unique_ptr<RandomRWFile> base, std::string path, DyingEnv* env)
-        : base_(std::move(base)), path_(std::move(path)), env_(env) {}
-    Status Read(uint64_t o, size_t n, std::string* out) override { return base_->Read(o, n, out); }
+        : RandomRWFileWrapper(std::move(base)), path_(std::move(path)), env_(env) {}
     Status Write(uint64_t o, std::string_view d) override {
       env_->BeforeWrite(path_);
-      return base_->Write(o, d);
+      return RandomRWFileWrapper::Write(o, d);
     }
-    Status Size(uint64_t* s) override { return base_->Size(s); }
     Status Sync() override { return Status::OK(); }
-    Status LockRange(uint64_t o, uint64_t n, bool x, int t) override {
-      return base_->LockRange(o, n, x, t);
-    }
-    Status UnlockRange(uint64_t o, uint64_t n) override { return base_->UnlockRange(o, n); }
 
    private:
-    std::unique_ptr<RandomRWFile> base_;
     std::string path_;
     DyingEnv* env_;
   };

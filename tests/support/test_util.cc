@@ -95,27 +95,20 @@ Status FaultEnv::DeleteFile(const std::string& p) {
   return EnvWrapper::DeleteFile(p);
 }
 
-class FaultEnv::File : public RandomRWFile {
+class FaultEnv::File : public RandomRWFileWrapper {
  public:
   File(std::unique_ptr<RandomRWFile> base, std::string path, FaultEnv* env)
-      : base_(std::move(base)), path_(std::move(path)), env_(env) {}
-  Status Read(uint64_t o, size_t n, std::string* out) override { return base_->Read(o, n, out); }
+      : RandomRWFileWrapper(std::move(base)), path_(std::move(path)), env_(env) {}
   Status Write(uint64_t o, std::string_view data) override {
     if (env_->rule_("Write", path_)) return Status::IOError("injected fault: Write " + path_);
-    return base_->Write(o, data);
+    return RandomRWFileWrapper::Write(o, data);
   }
-  Status Size(uint64_t* size) override { return base_->Size(size); }
   Status Sync() override {
     if (env_->rule_("Sync", path_)) return Status::IOError("injected fault: Sync " + path_);
-    return env_->skip_syncs_ ? Status::OK() : base_->Sync();
+    return env_->skip_syncs_ ? Status::OK() : RandomRWFileWrapper::Sync();
   }
-  Status LockRange(uint64_t o, uint64_t n, bool x, int t) override {
-    return base_->LockRange(o, n, x, t);
-  }
-  Status UnlockRange(uint64_t o, uint64_t n) override { return base_->UnlockRange(o, n); }
 
  private:
-  std::unique_ptr<RandomRWFile> base_;
   std::string path_;
   FaultEnv* env_;
 };

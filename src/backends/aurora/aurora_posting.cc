@@ -399,6 +399,10 @@ class AuroraPosting::Device {
              const std::function<void(DbfTable&, uint32_t, std::string_view)>& add);
   bool FindOpenInvoice(const std::string& customer, const std::string& ordnum, uint32_t* recno,
                        std::string* why);
+  // The record of a name in the field given (exact, else as the devices fold
+  // it) as the file holds it now; *rec empty when there is none.
+  bool FindNamed(PostingTable& table, RecordIndex* idx, const char* field, const std::string& name,
+                 const char* what, DbfTable** t, std::string* rec, std::string* why);
   bool FindCustomer(const std::string& name, std::optional<CustomerData>* found, std::string* why);
   bool FindStock(const std::string& desc, std::optional<StockData>* found, std::string* why);
   bool FindBalance(const std::string& code, uint32_t* recno, std::string* why);
@@ -486,58 +490,61 @@ bool AuroraPosting::Device::FindOpenInvoice(const std::string& customer,
   return true;
 }
 
-bool AuroraPosting::Device::FindCustomer(const std::string& name,
-                                         std::optional<CustomerData>* found, std::string* why) {
-  RecordIndex& idx = pass_.customers_;
-  found->reset();
-  if (!Index(customers_, &idx, why, [&](DbfTable& t, uint32_t r, std::string_view rec) {
-        AddName(&idx, FieldOf(t, rec, "NAME"), r);
+bool AuroraPosting::Device::FindNamed(PostingTable& table, RecordIndex* idx, const char* field,
+                                      const std::string& name, const char* what, DbfTable** t,
+                                      std::string* rec, std::string* why) {
+  rec->clear();
+  if (!Index(table, idx, why, [&](DbfTable& tt, uint32_t r, std::string_view bytes) {
+        AddName(idx, FieldOf(tt, bytes, field), r);
       })) {
     return false;
   }
-  uint32_t r = LookUp(idx, name);
-  DbfTable* t = customers_.Get(why);
-  std::string rec;
-  if (r == 0 || !t->FreshRecord(r, &rec).ok() || IsDeleted(rec)) return true;
-  CustomerData c;
-  c.name = FieldOf(*t, rec, "NAME");
-  if (!SameFolded(c.name, name)) {
-    idx.Clear();  // changed by another program since: looked up afresh next time
+  uint32_t r = LookUp(*idx, name);
+  *t = table.Get(why);
+  if (r == 0 || !(*t)->FreshRecord(r, rec).ok() || IsDeleted(*rec)) {
+    rec->clear();
     return true;
   }
+  std::string master = FieldOf(**t, *rec, field);
+  if (!SameFolded(master, name)) {
+    idx->Clear();  // changed by another program since: looked up afresh next time
+    rec->clear();
+    return true;
+  }
+  SayFolded(name, master, what);
+  return true;
+}
+
+bool AuroraPosting::Device::FindCustomer(const std::string& name,
+                                         std::optional<CustomerData>* found, std::string* why) {
+  found->reset();
+  DbfTable* t = nullptr;
+  std::string rec;
+  if (!FindNamed(customers_, &pass_.customers_, "NAME", name, "customer", &t, &rec, why)) {
+    return false;
+  }
+  if (rec.empty()) return true;
+  CustomerData& c = found->emplace();
+  c.name = FieldOf(*t, rec, "NAME");
   if (std::optional<int> days = ToInt16(ValueOf(FieldOf(*t, rec, "DAYS")))) c.payment_days = *days;
   c.account = FieldOf(*t, rec, "ACCOUNT");
   c.address[0] = FieldOf(*t, rec, "ADDR1");
   c.address[1] = FieldOf(*t, rec, "ADDR2");
   c.address[2] = FieldOf(*t, rec, "ADDR3");
-  SayFolded(name, c.name, "customer");
-  *found = std::move(c);
   return true;
 }
 
 bool AuroraPosting::Device::FindStock(const std::string& desc, std::optional<StockData>* found,
                                       std::string* why) {
-  RecordIndex& idx = pass_.stock_;
   found->reset();
-  if (!Index(stock_, &idx, why, [&](DbfTable& t, uint32_t r, std::string_view rec) {
-        AddName(&idx, FieldOf(t, rec, "DESC"), r);
-      })) {
-    return false;
-  }
-  uint32_t r = LookUp(idx, desc);
-  DbfTable* t = stock_.Get(why);
+  DbfTable* t = nullptr;
   std::string rec;
-  if (r == 0 || !t->FreshRecord(r, &rec).ok() || IsDeleted(rec)) return true;
-  StockData item;
+  if (!FindNamed(stock_, &pass_.stock_, "DESC", desc, "stock item", &t, &rec, why)) return false;
+  if (rec.empty()) return true;
+  StockData& item = found->emplace();
   item.desc = FieldOf(*t, rec, "DESC");
-  if (!SameFolded(item.desc, desc)) {
-    idx.Clear();
-    return true;
-  }
   item.code = FieldOf(*t, rec, "CODE");
   item.latest = Single(ValueOf(FieldOf(*t, rec, "LATEST")));
-  SayFolded(desc, item.desc, "stock item");
-  *found = std::move(item);
   return true;
 }
 

@@ -21,6 +21,8 @@ namespace database {
 class Connection;
 }
 
+inline constexpr int kDefaultDbTimeoutSeconds = 30;
+
 struct RunContext {
   RunContext(Env* env, RunLog* log, std::string work_dir, std::string program_dir);
   ~RunContext();
@@ -44,6 +46,8 @@ struct RunContext {
 
   std::string BackendName;
   std::string DataPath;
+  // "dbtimeout=": what the database back-ends give each statement.
+  int DbTimeoutSeconds = kDefaultDbTimeoutSeconds;
   std::string LineBuffer;
   std::string FieldBuffer;
   SortedRows RowBuffer;

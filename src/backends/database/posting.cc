@@ -2,12 +2,12 @@
 
 #include <algorithm>
 
+#include "backends/context/run_context.h"
+#include "backends/database/catalogue.h"
 #include "backends/database/connection.h"
 #include "backends/database/database.h"
 #include "backends/database/recordset.h"
 #include "intake/posting.h"
-#include "platform/env.h"
-#include "backends/context/run_context.h"
 
 namespace lumbra {
 namespace database {
@@ -16,36 +16,47 @@ namespace {
 // Detailed log lines per device file; beyond them only a count.
 constexpr int kDetailedLinesPerFile = 20;
 
-using Pairs = std::vector<std::pair<std::string, std::string>>;
+// A line's pairs with the table column each one names (-1: none).
+struct ResolvedPairs {
+  std::vector<int> column;
+};
+
+ResolvedPairs ResolvePairs(const std::vector<Column>& columns, const TransactionRecord& record,
+                           LineResult* result) {
+  ResolvedPairs r;
+  for (const auto& [name, value] : record.pairs) {
+    size_t index = 0;
+    Status s = name.empty() ? Status::NotFound("") : ResolveColumn(columns, name, &index);
+    r.column.push_back(s.ok() ? static_cast<int>(index) : -1);
+    if (!s.ok() && !name.empty()) result->skipped.push_back(name + ": " + s.message());
+  }
+  return r;
+}
 
 // Writes the pairs into the recordset's pending row, except those that go
 // to the key column of an update.
-void WritePairs(Recordset& rs, const Pairs& pairs, int skip_column, LineResult* result) {
-  for (const auto& [name, value] : pairs) {
-    if (name.empty()) continue;
-    int index = rs.FieldIndex(name);
-    if (index < 0) {
-      result->skipped.push_back(name + ": no such column");
-      continue;
-    }
-    if (index == skip_column) continue;
-    Status s = rs.SetField(static_cast<size_t>(index), value);
-    if (!s.ok()) result->skipped.push_back(name + ": " + s.message());
+void WritePairs(Recordset& rs, const TransactionRecord& record, const ResolvedPairs& resolved,
+                int skip_column, LineResult* result) {
+  for (size_t p = 0; p < record.pairs.size(); ++p) {
+    int index = resolved.column[p];
+    if (index < 0 || index == skip_column) continue;
+    Status s = rs.SetField(static_cast<size_t>(index), record.pairs[p].second);
+    if (!s.ok()) result->skipped.push_back(record.pairs[p].first + ": " + s.message());
   }
 }
 
-Status PostInto(Connection* connection, const TransactionRecord& record, const Column& key_column,
-                size_t key_position, const Value& key, LineResult* result) {
+Status PostInto(Connection* connection, const std::string& table, const TransactionRecord& record,
+                const ResolvedPairs& resolved, size_t key_position, const Value& key,
+                LineResult* result) {
   Recordset rs;
   // Under a savepoint of its own, so that a refused search (a key the
   // database cannot compare with the column) leaves the unit of work usable
   // for the search row by row.
   Status s = connection->Atomically(
-      [&]() { return rs.OpenMatching(connection, record.type, key_column.name, key); });
+      [&]() { return rs.OpenMatching(connection, table, key_position, key); });
   if (!s.ok()) {
-    // A driver that cannot search with a parameter is searched row by row.
-    if (!connection->IsOpen()) return s;
-    s = rs.Open(connection, record.type, CursorType::kStatic);
+    if (!connection->IsOpen() || s.IsBusy()) return s;
+    s = rs.Open(connection, table, CursorType::kStatic);
     if (!s.ok()) return s;
   }
   bool found = false;
@@ -58,15 +69,22 @@ Status PostInto(Connection* connection, const TransactionRecord& record, const C
     if (!s.ok()) return s;
   }
   if (found) {
-    WritePairs(rs, record.pairs, static_cast<int>(key_position), result);
+    WritePairs(rs, record, resolved, static_cast<int>(key_position), result);
     result->outcome = LineOutcome::kUpdated;
   } else {
     s = rs.AddNew();
     if (!s.ok()) return s;
-    WritePairs(rs, record.pairs, -1, result);
+    WritePairs(rs, record, resolved, -1, result);
     result->outcome = LineOutcome::kAdded;
   }
   return rs.Update();
+}
+
+LineResult NotPosted(const Status& s, std::string prefix = "") {
+  LineResult r;
+  r.outcome = s.IsBusy() ? LineOutcome::kKept : LineOutcome::kRefused;
+  r.reason = prefix + s.message();
+  return r;
 }
 
 // Detailed notes on skipped pairs per device file; beyond them only a count.
@@ -88,18 +106,22 @@ class DatabasePosting : public Posting {
   }
 
   // All lines of the device are one unit of work, each under a savepoint of
-  // its own, so a refused line leaves nothing behind; the fates are reported
-  // only once the unit is committed, so a pass killed before leaves the
-  // whole file to be posted again.
+  // its own, so a refused line leaves nothing behind. A line that meets a
+  // time-out, a lock or a busy database is kept with every later line, and
+  // the lines before it are committed, so that they are not posted twice.
+  // The fates are reported only once the unit is committed, so a pass killed
+  // before leaves the whole file to be posted again.
   void PostDevice(RunContext& ctx, DeviceLines& lines) override {
     Connection* connection = ctx.DbConnection.get();
     const std::string dev = "device " + std::to_string(lines.device());
     if (connection == nullptr || !connection->IsOpen()) {
       return lines.KeepRest("no database connection");
     }
-    Status work = connection->BeginWork();
-    if (!work.ok() && !connection->read_only()) {
-      ctx.Log(dev + ": lines are committed one by one: " + work.message());
+    Status s = connection->ReadCatalogue();
+    if (!s.ok()) return lines.KeepRest(s.message());
+    s = connection->BeginWork();
+    if (!s.ok() && !connection->read_only()) {
+      ctx.Log(dev + ": lines are committed one by one: " + s.message());
     }
     std::vector<std::pair<size_t, LineResult>> results;
     int detailed = 0;
@@ -108,27 +130,50 @@ class DatabasePosting : public Posting {
       TransactionRecord record = ParseTransactionLine(lines.line(i));
       LineResult r = PostRecord(connection, record);
       if (!connection->IsOpen()) {
-        if (connection->in_work()) connection->RollbackWork();
-        return lines.KeepRest("the database connection was lost at line " +
-                              std::to_string(i + 1) + " (" + r.reason + ")");
+        r.outcome = LineOutcome::kKept;
+        r.reason = "the database connection was lost at line " + std::to_string(i + 1) + " (" +
+                   r.reason + ")";
+        // The unit of work is gone with the link; without one, the lines
+        // before were committed one by one.
+        if (connection->in_work()) {
+          connection->RollbackWork();
+          return lines.KeepRest(r.reason);
+        }
+      }
+      if (r.outcome == LineOutcome::kKept) {
+        results.emplace_back(i, std::move(r));
+        break;
       }
       LogSkippedPairs(ctx, dev + " line " + std::to_string(i + 1) + " (" + record.type + ")", r,
                       &detailed);
       results.emplace_back(i, std::move(r));
     }
     if (connection->in_work()) {
-      Status s = connection->CommitWork();
+      s = connection->CommitWork();
       if (!s.ok()) return lines.KeepRest("the lines were not committed: " + s.message());
     }
     if (detailed > kDetailedLinesPerFile) {
       ctx.Log(dev + ": " + std::to_string(detailed - kDetailedLinesPerFile) +
               " more lines with skipped pairs not shown");
     }
+    ReportFates(results, lines);
+  }
+
+ private:
+  static void ReportFates(std::vector<std::pair<size_t, LineResult>>& results,
+                          DeviceLines& lines) {
     for (auto& [i, r] : results) {
-      if (r.outcome == LineOutcome::kNotPosted) {
-        lines.Rejected(i, r.reason);
-      } else {
-        lines.Posted(i);
+      switch (r.outcome) {
+        case LineOutcome::kAdded:
+        case LineOutcome::kUpdated:
+          lines.Posted(i);
+          break;
+        case LineOutcome::kRefused:
+          lines.Rejected(i, r.reason);
+          break;
+        case LineOutcome::kKept:
+          lines.Kept(i, r.reason);
+          break;
       }
     }
   }
@@ -137,49 +182,48 @@ class DatabasePosting : public Posting {
 }  // namespace
 
 LineResult PostRecord(Connection* connection, const TransactionRecord& record) {
-  LineResult result;
   if (connection->read_only()) {
-    result.reason = "the database cannot be written: " + connection->read_only_reason();
-    return result;
+    LineResult r;
+    r.reason = "the database cannot be written: " + connection->read_only_reason();
+    return r;
   }
+  std::string table;
+  Status s = connection->ResolveTable(record.type, &table);
+  if (!s.ok()) return NotPosted(s);
   const std::vector<Column>* columns = nullptr;
-  Status s = connection->TableColumns(record.type, &columns);
-  if (!s.ok()) {
-    result.reason = s.message();
-    return result;
-  }
-  // The key: of the first three columns, the first whose first pair of the
-  // same name carries a value.
+  s = connection->TableColumns(table, &columns);
+  if (!s.ok()) return NotPosted(s);
+  LineResult result;
+  ResolvedPairs resolved = ResolvePairs(*columns, record, &result);
+  // The key: of the first three columns, the first whose first pair carries
+  // a value.
+  const size_t candidates = std::min<size_t>(3, columns->size());
   size_t key_position = 0;
   const std::string* key_text = nullptr;
-  for (size_t i = 0; i < std::min<size_t>(3, columns->size()) && key_text == nullptr; ++i) {
-    auto pair = std::find_if(record.pairs.begin(), record.pairs.end(),
-                             [&](const auto& p) { return p.first == (*columns)[i].name; });
-    if (pair != record.pairs.end() && !pair->second.empty()) {
+  for (size_t i = 0; i < candidates && key_text == nullptr; ++i) {
+    auto pair = std::find(resolved.column.begin(), resolved.column.end(), static_cast<int>(i));
+    if (pair == resolved.column.end()) continue;
+    const std::string& value = record.pairs[pair - resolved.column.begin()].second;
+    if (!value.empty()) {
       key_position = i;
-      key_text = &pair->second;
+      key_text = &value;
     }
   }
   if (key_text == nullptr) {
     std::string names;
-    for (size_t i = 0; i < std::min<size_t>(3, columns->size()); ++i) {
-      names += (i ? ", " : "") + (*columns)[i].name;
-    }
+    for (size_t i = 0; i < candidates; ++i) names += (i ? ", " : "") + (*columns)[i].name;
     result.reason = "none of the key columns (" + names + ") has a value in the line";
     return result;
   }
-  const Column& key_column = (*columns)[key_position];
   Value key;
-  s = ValueForColumn(key_column, *key_text, &key);
-  if (!s.ok()) {
-    result.reason = "key " + s.message();
-    return result;
-  }
+  s = ValueForColumn((*columns)[key_position], *key_text, &key);
+  if (!s.ok()) return NotPosted(s, "key ");
   s = connection->Atomically(
-      [&]() { return PostInto(connection, record, key_column, key_position, key, &result); });
+      [&]() { return PostInto(connection, table, record, resolved, key_position, key, &result); });
   if (!s.ok()) {
-    result.outcome = LineOutcome::kNotPosted;
-    result.reason = s.message();
+    LineResult refused = NotPosted(s);
+    refused.skipped = std::move(result.skipped);
+    return refused;
   }
   return result;
 }
