@@ -23,10 +23,19 @@ TEST(CommandLine, HelpVersionAndBadArguments) {
 
 TEST(CommandLine, EncodeAndDecodeRoundTrip) {
   test::TempDir dir;
-  dir.Write("plain.txt", "Name\tAccount\r\nO'Brien Caf\xE9\t1 2\nlast");
-  std::string coded, decoded;
-  ASSERT_EQ(test::RunShell(kLumbra + " encode < " + dir.Path("plain.txt"), &coded), 0);
+  dir.Write("plain.txt", "Name\tAccount\nO'Brien Caf\xE9\t1 2\nlast");
+  std::string coded, decoded, warning;
+  ASSERT_EQ(test::RunShell(kLumbra + " encode < " + dir.Path("plain.txt") + " 2>" +
+                               dir.Path("err.txt"), &coded), 0);
   EXPECT_EQ(coded, test::Coded({"Name\tAccount", "O'Brien Caf\xE9\t1 2", "last"}));
+  EXPECT_EQ(dir.Read("err.txt"), "");
+  // A byte the coding folds is named on standard error.
+  dir.Write("folded.txt", "M\xFCller\r\nplain\r\nJ\xFFrgen\r\n");
+  ASSERT_EQ(test::RunShell(kLumbra + " encode < " + dir.Path("folded.txt") + " 2>&1 >" +
+                               dir.Path("out.dat"), &warning), 0);
+  EXPECT_EQ(dir.Read("out.dat"), test::Coded({"Muller", "plain", "Jyrgen"}));
+  EXPECT_NE(warning.find("2 lines (the first: line 1) held bytes 252 to 255"), std::string::npos)
+      << warning;
   dir.Write("t.dat", coded);
   ASSERT_EQ(test::RunShell(kLumbra + " decode " + dir.Path("t.dat") + " | cat", &decoded), 0);
   EXPECT_EQ(decoded, "Name\tAccount\nO'Brien Caf\xE9\t1 2\nlast\n");  // bytes kept off a terminal

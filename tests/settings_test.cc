@@ -19,9 +19,10 @@ Parsed Parse(std::string_view text) {
 }
 
 TEST(ParseSettings, TakesExactKeysAndTheLastOfEach) {
-  Parsed p = Parse("APPNAME=x\r\nappname= MS Access\xAE\r\npath=a\npath= b \rjunk=1\r\n");
+  Parsed p = Parse("APPNAME=x\r\nappname= MS Access\xAE\r\npath=a\rpath= b \rjunk=1\r\n");
   EXPECT_EQ(p.name, " MS Access\xAE");  // a blank after "=" is part of the name
   EXPECT_EQ(p.path, " b ");
+  EXPECT_EQ(Parse("appname=x\npath=/srv/books/\n").path, "/srv/books/");  // edited on Linux
   EXPECT_EQ(Parse(" appname=x\r\npath =y").name, "");
   EXPECT_EQ(Parse("appname=\r\n").name, "");
   // The database time-out: whole seconds, the last line wins, nonsense and

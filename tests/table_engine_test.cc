@@ -14,7 +14,7 @@
 #include "backends/aurora/cdx_writer.h"
 #include "backends/aurora/dbf_dump.h"
 #include "backends/aurora/dbf_format.h"
-#include "backends/aurora/file_case.h"
+#include "platform/file_case.h"
 #include "dbf_test_support.h"
 #include "platform/env.h"
 #include "text/lines.h"

@@ -6,6 +6,7 @@
 #include "backends/context/run_context.h"
 #include "intake/device_files.h"
 #include "intake/posting.h"
+#include "intake/placed_file.h"
 #include "intake/posting_journal.h"
 #include "text/lines.h"
 
@@ -207,6 +208,20 @@ void RejectUnknownFile(RunContext& ctx, const JournalState& st, const std::strin
                   : "left as it is: " + s.ToString()));
 }
 
+// The files that post lines a killed pass was placing: put in place or
+// discarded before its lines are looked at. False when that cannot be done
+// now.
+bool FinishPlacedFilesOf(RunContext& ctx, JournalState* st) {
+  std::vector<std::string> notes;
+  Status s = FinishPlacedFiles(ctx, st, &notes);
+  for (const std::string& note : notes) ctx.Log(Dev(st->device) + note);
+  if (!s.ok()) {
+    ctx.Log(Dev(st->device) + "a file the killed pass wrote cannot be put in place now (" +
+            s.ToString() + "); nothing is posted in this pass");
+  }
+  return s.ok();
+}
+
 }  // namespace
 
 bool PostDeviceFile(RunContext& ctx, Posting* posting, int device) {
@@ -252,6 +267,7 @@ bool ResumePosting(RunContext& ctx, Posting* posting, int* posted) {
     st.line_open = false;
     st.open_changes.clear();
   }
+  if (!FinishPlacedFilesOf(ctx, &st)) return false;
   std::string bytes;
   Status s = ctx.env->ReadFile(ctx.Path(st.source), &bytes);
   bool same_file = s.ok() && SourceHash(bytes) == st.source_hash;

@@ -43,7 +43,15 @@ std::vector<int> TakeInRound(RunContext& ctx, Posting* posting, const std::vecto
 
 void ReadDeviceNames(RunContext& ctx) {
   std::string text;
-  if (!ctx.env->ReadFile(ctx.Path(kDeviceNamesFile), &text).ok()) return;
+  Status s = ctx.env->ReadFile(ctx.Path(kDeviceNamesFile), &text);
+  // Without names the devices' MYOB import files all carry the stamp alone.
+  if (!s.ok()) {
+    if (!s.IsNotFound()) {
+      ctx.Log(std::string(kDeviceNamesFile) + " not read, the devices have no names: " +
+              s.ToString());
+    }
+    return;
+  }
   LineReader reader(text);
   std::string_view line;
   std::string rest, name, number;

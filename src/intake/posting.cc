@@ -13,6 +13,14 @@ Status DeviceLines::Begin(size_t i) {
   return recorder_ ? recorder_->LineBegins(i) : Status::OK();
 }
 
+Status DeviceLines::FileBegins(const PlacedFile& file) {
+  return recorder_ ? recorder_->FileBegins(file) : Status::OK();
+}
+
+Status DeviceLines::FilesReady(const std::vector<PlacedFile>& files) {
+  return recorder_ ? recorder_->FilesReady(files) : Status::OK();
+}
+
 void DeviceLines::Report(size_t i, LineFate fate, std::string reason) {
   if (i >= lines_.size() || fates_[i] != LineFate::kUnreported) return;
   fates_[i] = fate;

@@ -28,6 +28,15 @@ struct RunContext;
 
 enum class LineFate { kUnreported, kPosted, kKept, kRejected, kPassedOver };
 
+// A file whose writing posts lines, such as an import file another program
+// takes in (see placed_file.h): written under a temporary name, then renamed
+// to its path.
+struct PlacedFile {
+  std::string temp_path;
+  std::string path;
+  std::vector<size_t> lines;  // the lines it posts, by index
+};
+
 // One device's file, handed to a posting.
 class DeviceLines {
  public:
@@ -42,6 +51,11 @@ class DeviceLines {
     virtual UndoLog* undo_log() = 0;
     // Forces what was written down so far to the disk.
     virtual Status Sync() = 0;
+    // A placed file about to be written under its temporary name (or, once
+    // ready, given up); placed files written whole and forced to the disk,
+    // about to be renamed (forced to disk).
+    virtual Status FileBegins(const PlacedFile& file) = 0;
+    virtual Status FilesReady(const std::vector<PlacedFile>& files) = 0;
   };
 
   DeviceLines(int device, std::vector<std::string> lines, Recorder* recorder = nullptr);
@@ -70,6 +84,10 @@ class DeviceLines {
   // Forces the journal to the disk: before a change that must never be
   // repeated after a power cut (an invoice number given out).
   Status SyncJournal() { return recorder_ ? recorder_->Sync() : Status::OK(); }
+  // Before a placed file is written, and before placed files are renamed
+  // into place: a failure to record either means they must not be placed now.
+  Status FileBegins(const PlacedFile& file);
+  Status FilesReady(const std::vector<PlacedFile>& files);
 
   void Posted(size_t i) { Report(i, LineFate::kPosted, std::string()); }
   void Kept(size_t i, std::string reason) { Report(i, LineFate::kKept, std::move(reason)); }

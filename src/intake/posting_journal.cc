@@ -19,6 +19,8 @@ constexpr char kLineBegins = 'B';
 constexpr char kChange = 'C';
 constexpr char kLineEnded = 'R';
 constexpr char kEnd = 'E';
+constexpr char kFileBegins = 'F';
+constexpr char kFileReady = 'P';
 
 uint32_t Crc32(std::string_view a, std::string_view b) {
   static const std::array<uint32_t, 256> table = [] {
@@ -118,6 +120,28 @@ std::string ChangePayload(const FileChange& c) {
   return p;
 }
 
+std::string PlacedFilePayload(const PlacedFile& f) {
+  std::string p;
+  PutStr(&p, f.temp_path);
+  PutStr(&p, f.path);
+  PutU64(&p, f.lines.size());
+  for (size_t i : f.lines) PutU64(&p, i);
+  return p;
+}
+
+bool ReadPlacedFile(std::string_view payload, size_t line_count, PlacedFile* f) {
+  Reader r(payload);
+  uint64_t count;
+  if (!r.Str(&f->temp_path) || !r.Str(&f->path) || !r.U64(&count) || count > line_count) {
+    return false;
+  }
+  for (uint64_t k = 0, i; k < count; ++k) {
+    if (!r.U64(&i) || i >= line_count) return false;
+    f->lines.push_back(static_cast<size_t>(i));
+  }
+  return true;
+}
+
 // Applies one record to the state; false when it makes no sense.
 bool ApplyRecord(char type, std::string_view payload, JournalState* s) {
   Reader r(payload);
@@ -172,6 +196,18 @@ bool ApplyRecord(char type, std::string_view payload, JournalState* s) {
     case kEnd:
       s->ended = true;
       return r.Str(&s->rejected_name);
+    case kFileBegins:
+    case kFileReady: {
+      PlacedFile f;
+      if (!ReadPlacedFile(payload, s->line_count, &f)) return false;
+      auto known = std::find_if(s->placed.begin(), s->placed.end(), [&](const auto& p) {
+        return p.file.temp_path == f.temp_path;
+      });
+      if (known == s->placed.end()) known = s->placed.insert(s->placed.end(), {std::move(f)});
+      // A file begun again after it was ready is one the pass gave up.
+      known->ready = type == kFileReady;
+      return true;
+    }
     default:
       return false;
   }
@@ -225,6 +261,18 @@ Status PostingJournal::LineEnded(size_t index, LineFate fate, const std::string&
 
 Status PostingJournal::WillChange(const FileChange& change) {
   return Append(kChange, ChangePayload(change));
+}
+
+Status PostingJournal::FileBegins(const PlacedFile& file) {
+  return Append(kFileBegins, PlacedFilePayload(file));
+}
+
+Status PostingJournal::FilesReady(const std::vector<PlacedFile>& files) {
+  for (const PlacedFile& file : files) {
+    Status s = Append(kFileReady, PlacedFilePayload(file));
+    if (!s.ok()) return s;
+  }
+  return Sync();
 }
 
 Status PostingJournal::Sync() { return file_->Sync(); }

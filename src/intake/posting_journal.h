@@ -1,9 +1,10 @@
 // The posting journal, "Lumbra.journal" in the working folder: while a
 // device's file is posted, it says which file that is, which line is being
 // posted, what that line is about to change in the back-end's shared files
-// (written down before each change is made), and the fate of every line
-// already done. It is removed once the device's kept and rejected lines are
-// where they belong.
+// (written down before each change is made), which files that post lines
+// are being placed (placed_file.h), and the fate of every line already done.
+// It is removed once the device's kept and rejected lines are where they
+// belong.
 //
 // A pass that finds a journal left by a killed one undoes the line that was
 // under way (see UndoChanges) and then resumes that device's file with the
@@ -48,6 +49,13 @@ struct JournalState {
   // All lines done; where the rejected lines go.
   bool ended = false;
   std::string rejected_name;
+  // Placed files begun, and whether each was whole on the disk, about to be
+  // renamed into place.
+  struct Placed {
+    PlacedFile file;
+    bool ready = false;
+  };
+  std::vector<Placed> placed;
 };
 
 // A hash of a device file's bytes, to tell the file a journal speaks of.
@@ -64,6 +72,8 @@ class PostingJournal : public DeviceLines::Recorder, public UndoLog {
   Status LineEnded(size_t index, LineFate fate, const std::string& reason) override;
   UndoLog* undo_log() override { return this; }
   Status WillChange(const FileChange& change) override;
+  Status FileBegins(const PlacedFile& file) override;
+  Status FilesReady(const std::vector<PlacedFile>& files) override;
 
   // Forces what is written so far to the disk.
   Status Sync() override;

@@ -114,6 +114,16 @@ class Env {
   virtual Status DeleteFile(const std::string& path) = 0;
   // Forces a file's content, and its entry in its folder, to the disk.
   virtual Status SyncFile(const std::string& path) = 0;
+  // The same for several files, each folder forced once. This default, which
+  // EnvWrapper keeps so that wrappers see each SyncFile, calls SyncFile for
+  // each; the first failure ends it.
+  virtual Status SyncFiles(const std::vector<std::string>& paths) {
+    for (const std::string& path : paths) {
+      Status s = SyncFile(path);
+      if (!s.ok()) return s;
+    }
+    return Status::OK();
+  }
   virtual Status GetFileSize(const std::string& path, uint64_t* size) = 0;
 
   // True for an existing file that is not a folder.

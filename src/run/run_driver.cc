@@ -15,6 +15,7 @@
 #include "intake/posting.h"
 #include "backends/context/backend_names.h"
 #include "platform/env.h"
+#include "platform/file_case.h"
 #include "text/lines.h"
 #include "text/passwords.h"
 #include "backends/context/run_context.h"
@@ -96,10 +97,13 @@ ExportChoice ChooseExport(RunContext& ctx) {
 namespace {
 
 // MYOB's text files carry no freight methods or payment types: ready-made
-// tables of the working folder stand in for them.
+// tables of the working folder stand in for them (found in any letter case,
+// "MYOB1.DAT" too).
 void CopyReadyMadeTable(RunContext& ctx, std::string_view from, std::string_view table) {
   std::string target = MasterTablePath(table);
-  Status s = ctx.env->CopyFile(ctx.Path(from), ctx.Path(target));
+  std::string source = ctx.Path(from), found;
+  if (FindPathIgnoringCase(ctx.env, source, &found)) source = found;
+  Status s = ctx.env->CopyFile(source, ctx.Path(target));
   if (!s.ok()) ctx.Log(std::string(from) + " not copied to " + target + ": " + s.ToString());
 }
 

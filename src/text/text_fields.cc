@@ -31,6 +31,12 @@ unsigned char Unaccented(unsigned char c) {
   }
 }
 
+// Shifted, these would become a line feed, which ends the row on the device,
+// and the coded tab, which starts a new field there: they are coded as the
+// blank they stand for.
+constexpr unsigned char kCodesToLineFeed = 0x06;
+constexpr unsigned char kCodesToFieldBreak = 0x1C;
+
 }  // namespace
 
 std::string EncodeLine(std::string_view line) {
@@ -40,7 +46,7 @@ std::string EncodeLine(std::string_view line) {
     unsigned char c = Unaccented(static_cast<unsigned char>(ch));
     if (c == '\t') {
       out.push_back(' ');
-    } else if (c == ' ') {
+    } else if (c == ' ' || c == kCodesToLineFeed || c == kCodesToFieldBreak) {
       out.push_back('$');
     } else {
       out.push_back(static_cast<char>(c + 4));

@@ -118,6 +118,11 @@ Status FaultEnv::SyncFile(const std::string& p) {
   return skip_syncs_ ? Status::OK() : EnvWrapper::SyncFile(p);
 }
 
+Status FaultEnv::CreateDir(const std::string& p) {
+  LUMBRA_FAULT("CreateDir", p);
+  return EnvWrapper::CreateDir(p);
+}
+
 Status FaultEnv::OpenRandomRW(const std::string& p, bool writable,
                               std::unique_ptr<RandomRWFile>* file) {
   if (writable && rule_("OpenForWriting", p)) {

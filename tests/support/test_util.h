@@ -71,6 +71,7 @@ class FaultEnv : public EnvWrapper {
   Status OpenRandomRW(const std::string& p, bool writable,
                       std::unique_ptr<RandomRWFile>* file) override;
   Status SyncFile(const std::string& p) override;
+  Status CreateDir(const std::string& p) override;
   // Forcing to disk guards against power cuts, which tests do not make:
   // tests that run many passes skip it.
   void SkipSyncs() { skip_syncs_ = true; }

@@ -4,7 +4,7 @@
 
 #include "backends/aurora/cdx_index.h"
 #include "backends/aurora/dbf_values.h"
-#include "backends/aurora/file_case.h"
+#include "platform/file_case.h"
 
 namespace lumbra::dbf {
 namespace {

@@ -4,9 +4,6 @@
 #define LUMBRA_BACKENDS_MYOB_MYOB_H_
 
 #include <memory>
-#include <vector>
-
-#include "platform/status.h"
 
 namespace lumbra {
 
@@ -15,19 +12,8 @@ class Posting;
 
 // Writes the device tables from MYOB's text export files under DataPath.
 void ExportMyobTextFiles(RunContext& ctx);
-// What became of one staged line: no import file takes it (not a sale or
-// time record), its import file was written, or it was not.
-enum class SaleLineFile { kNone, kWritten, kNotWritten };
-
-// Writes the staged device file's sales and time records as MYOB import
-// files of the given edition (0 to 3), and tells for each staged line, in
-// order, what became of it. A failure means that nothing was written (the
-// first import file could not be created, or the staging file not read):
-// the staged records still wait to be posted.
-Status WriteMyobSaleFiles(RunContext& ctx, int device, int edition,
-                          std::vector<SaleLineFile>* line_files = nullptr);
-// The posting of the text-file back-end of that edition: each device's
-// records become import files (WriteMyobSaleFiles).
+// The posting of the text-file back-end of that edition (0 to 3): each
+// device's sales and time records become import files (myob_sale_files.h).
 std::unique_ptr<Posting> NewMyobPosting(int edition);
 // Writes the customer and payment tables through the MYOB ODBC driver named
 // by "filestats.dat".

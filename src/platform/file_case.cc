@@ -1,4 +1,4 @@
-#include "backends/aurora/file_case.h"
+#include "platform/file_case.h"
 
 #include <vector>
 
