@@ -209,7 +209,9 @@ Status CdxTree::Split(Path& path, size_t level, bool at_end) {
     next->left = right_offset;
     Touch(node->right);
   }
-  bool was_root = node->root();
+  // The top of the way down is the root the header names, whatever its
+  // attributes say.
+  bool was_root = level == 0;
   CdxNode left = Part(*node, 0, cut);
   left.left = node->left;
   left.right = right_offset;
@@ -246,7 +248,9 @@ Status CdxTree::Split(Path& path, size_t level, bool at_end) {
 
 Status CdxTree::FindPath(uint32_t offset, std::string_view key, uint32_t recno, Path* path,
                          size_t* pos, bool* found) {
-  if (path->pages.size() >= kMaxDepth) return Status::Corruption(file_->path() + ": a tree loops");
+  if (path->pages.size() >= kMaxDepth || visits_left_-- == 0) {
+    return Status::Corruption(file_->path() + ": a tree loops");
+  }
   CdxNode* node;
   Status s = Node(offset, &node);
   if (!s.ok()) return s;
@@ -275,6 +279,7 @@ Status CdxTree::Remove(std::string_view key, uint32_t recno, bool* found) {
   if (key.size() != header_.key_length) return Status::InvalidArgument("key of the wrong length");
   Path path;
   size_t pos = 0;
+  visits_left_ = end_ / kCdxPageSize;
   Status s = FindPath(header_.root, key, recno, &path, &pos, found);
   if (!s.ok() || !*found) return s;
   size_t level = path.pages.size() - 1;
@@ -449,6 +454,7 @@ Status CdxTree::Scan(const std::function<void(const std::string& key, uint32_t r
   uint32_t last_recno = 0;
   std::vector<std::string> local;
   std::vector<std::string>* out = problems != nullptr ? problems : &local;
+  visits_left_ = end_ / kCdxPageSize;
   Status s = ScanNode(header_.root, 0, &chain, &leaf_depths, visit, out, &last_key, &last_recno);
   if (!s.ok()) return s;
   for (size_t depth = 0; depth < chain.size(); ++depth) {
@@ -470,7 +476,9 @@ Status CdxTree::ScanNode(uint32_t offset, size_t depth, std::vector<uint32_t>* c
                          const std::function<void(const std::string&, uint32_t)>& visit,
                          std::vector<std::string>* problems, std::string* last_key,
                          uint32_t* last_recno) {
-  if (depth >= kMaxDepth) return Status::Corruption(file_->path() + ": a tree loops");
+  if (depth >= kMaxDepth || visits_left_-- == 0) {
+    return Status::Corruption(file_->path() + ": a tree loops");
+  }
   if (chain->size() <= depth) chain->resize(depth + 1, kCdxNoPage);
   CdxNode* node;
   Status s = Node(offset, &node);

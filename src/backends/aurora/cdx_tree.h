@@ -108,6 +108,9 @@ class CdxTree {
   std::string file_header_before_;
   bool file_header_dirty_ = false;
   uint64_t end_ = 0;  // where the next page new at the end goes
+  // Nodes a search or scan may still enter: a tree whose pointers loop
+  // cannot keep either going for ever.
+  size_t visits_left_ = 0;
   std::map<uint32_t, Page> pages_;
   std::vector<uint32_t> order_;  // pages in the order they were first changed
 };
