@@ -340,6 +340,8 @@ TEST(AuroraPostingLocks, LinesWaitWhileAnotherProgramHoldsTheirLocks) {
       {"STKBALS.DBF", dbf::RecordLockOffset(1), 0, "STKBALS.DBF record 1 is locked"},
       {"OLDINV.DBF", kHeader, 0, "OLDINV.DBF (adding a line) is locked"},
       {"OLDINV.FPT", kHeader, 0, "OLDINV.DBF's memo file is locked"},
+      {"OLDINV.CDX", kHeader, 0, "OLDINV.DBF's index is locked"},
+      {"INVIDX.CDX", kHeader, 1, "INVIDX.DBF's index is locked"},
       {"Flags.dbf", dbf::RecordLockOffset(1), 1, "Flags.dbf record 1 (the counters) is locked"},
       {"INVIDX.DBF", kHeader, 1, "INVIDX.DBF (adding an invoice) is locked"},
       {"DMASTER.DBF", dbf::RecordLockOffset(1), 3, "DMASTER.DBF record 1 is locked"},

@@ -338,6 +338,8 @@ TEST_F(CdxIndexTest, DamagedIndexesAndJunkExpressionsFailCleanly) {
 // the table and left out of that tag only.
 TEST_F(CdxIndexTest, UniqueTagKeepsTheFirstRecordOfAKey) {
   std::unique_ptr<DbfTable> t = OpenTable(path_, true);
+  EXPECT_TRUE(t->IndexReads({3, 1}));  // NUM
+  EXPECT_FALSE(t->IndexReads({3}));    // FLAG: no tag reads it
   std::string_view first;
   ASSERT_TRUE(t->Record(2, &first).ok());
   ASSERT_TRUE(t->AppendRecord(std::string(first), {}, 0).ok());
