@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "backends/aurora/aurora.h"
+#include "backends/aurora/cdx_writer.h"
 #include "backends/aurora/dbf_format.h"
 #include "backends/aurora/table_engine.h"
 #include "backends/context/backend_names.h"
@@ -568,6 +569,27 @@ TEST(AuroraPostingFailures, TablesThatCannotBeWrittenKeepTheirLines) {
     PassIn(a);
     EXPECT_EQ(Snapshot(a), clean) << a.Log();
   }
+}
+
+// Flags.dbf's counter lags behind the invoices and INVIDX's index takes each
+// invoice number once: the new invoice is refused for good, so the line is
+// rejected, with nothing of it left and the counter where it was.
+TEST(AuroraPostingFailures, AnInvoiceNumberTheIndexHoldsRejectsTheLine) {
+  AuroraInstallation a;
+  const std::string line =
+      Sale("Customer\tBrown & Co\tOrdnum\tP2\tDescription\tGadget\tQty\t1\tExtend\t5");
+  Install(a, line + "\r\n");
+  a.Table("Flags.dbf", {Rec({{"LINK", "8"}, {"NEXTINV", "500"}})});
+  ASSERT_TRUE(WriteStructuralIndex(Env::Default(), a.dir().Path("data\\INVIDX.DBF"),
+                                   {{"INVNUM", "INVNUM", "", false, false, true}})
+                  .ok());
+  std::string before = Snapshot(a);
+  PassIn(a);
+  EXPECT_EQ(Snapshot(a), before);
+  ASSERT_EQ(a.dir().FilesUnder("Rejected").size(), 1u) << a.Log();
+  EXPECT_EQ(a.dir().Read(a.dir().FilesUnder("Rejected")[0]), line + "\r\n");
+  EXPECT_FALSE(a.dir().Exists("3\\transact.xml.intake"));
+  EXPECT_NE(a.Log().find("device 3 line 1 rejected"), std::string::npos) << a.Log();
 }
 
 }  // namespace

@@ -604,7 +604,10 @@ LineResult AuroraPosting::Device::Undo(LockSet& locks, LineChanges& changes,
   if (!s.ok()) {
     lines_.Halt("a line is half-posted: " + reason + ", and undoing it failed: " + s.ToString());
   }
-  return LineResult::Kept(reason);
+  // A write the table refuses for what it holds (a key its index takes only
+  // once, a memo too large) will be refused again: the line goes to the
+  // office instead of waiting for ever.
+  return failure.IsInvalidArgument() ? LineResult::Rejected(reason) : LineResult::Kept(reason);
 }
 
 // An order taken without an extend is invoiced at its worked-out value; an

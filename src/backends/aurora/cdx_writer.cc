@@ -157,6 +157,7 @@ Status WriteStructuralIndex(Env* env, const std::string& table_path,
     tag.header.descending = specs[i].descending;
     tag.header.options = static_cast<uint8_t>(dbf::kCdxCompact | dbf::kCdxCompound |
                                               (specs[i].unique ? dbf::kCdxUnique : 0) |
+                                              (specs[i].candidate ? dbf::kCdxCandidate : 0) |
                                               (specs[i].filter.empty() ? 0 : dbf::kCdxHasFor));
     std::unique_ptr<dbf::XbaseExpr> key;
     s = dbf::XbaseExpr::Compile(specs[i].key, table->header(), TableName(table_path), &key);

@@ -20,6 +20,8 @@ struct IndexTagSpec {
   std::string filter;  // the FOR expression; empty for none
   bool unique = false;
   bool descending = false;
+  // A candidate key: each key once, a second record with it refused.
+  bool candidate = false;
 };
 
 // Writes the .CDX beside the table at table_path (same name, extension in
