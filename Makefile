@@ -5,7 +5,7 @@ SAN_BUILD  ?= build-sanitize
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES    = cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libcurl4-openssl-dev \
               unixodbc-dev libsqliteodbc odbc-mdbtools odbc-postgresql postgresql chromium \
-              python3-dbfread python3-dbf
+              python3-dbfread python3-dbf libdbd-xbase-perl
 
 .PHONY: all deps build run test test-sanitize bench clean
 
