@@ -11,8 +11,8 @@ FUZZ_BUILD   ?= build-fuzz
 FUZZ_SECONDS ?= 5
 FUZZ_TARGETS ?=
 PACKAGES    = cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libcurl4-openssl-dev \
-              unixodbc-dev libsqliteodbc odbc-mdbtools odbc-postgresql postgresql \
-              python3-dbfread python3-dbf clang libclang-rt-dev
+              unixodbc-dev libsqliteodbc odbc-mdbtools odbc-postgresql postgresql chromium \
+              python3-dbfread python3-dbf libdbd-xbase-perl clang libclang-rt-dev
 
 .PHONY: all deps build run test test-sanitize fuzz bench clean
 

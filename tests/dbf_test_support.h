@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "backends/aurora/cdx_file.h"
+#include "backends/aurora/cdx_index.h"
 #include "backends/aurora/dbf_table.h"
 #include "backends/aurora/table_engine.h"
 #include "platform/env.h"
@@ -202,6 +204,38 @@ inline int RunCrossCheck(const std::string& args, std::string* output) {
   return test::RunShell(python + " " + Quote(SourcePath("tests/tools/dbf_crosscheck.py")) + " " +
                             args + " 2>&1",
                         output);
+}
+
+// Runs the XBase::Index reader of structural indexes
+// (tests/tools/cdx_crosscheck.pl, Debian's perl with libdbd-xbase-perl).
+inline int RunIndexReader(const std::string& args, std::string* output) {
+  return test::RunShell("/usr/bin/perl " + Quote(SourcePath("tests/tools/cdx_crosscheck.pl")) + " " +
+                            args + " 2>&1",
+                        output);
+}
+
+// The levels of a tag's tree, counted down its first children; 0 when the
+// table has no such tag.
+inline int TagDepth(const std::string& table, const std::string& tag_name) {
+  std::unique_ptr<dbf::DbfTable> t;
+  if (!dbf::DbfTable::Open(Env::Default(), table, false, &t).ok() || !t->structural_index()) return 0;
+  std::unique_ptr<dbf::CdxFile> file;
+  if (!dbf::CdxFile::Open(Env::Default(), t->index_path(), false, &file).ok()) return 0;
+  for (const dbf::IndexTag& tag : t->structural_index()->tags()) {
+    if (tag.name != tag_name) continue;
+    uint32_t page = tag.header.root;
+    for (int depth = 1; depth < 64; ++depth) {
+      std::string bytes;
+      dbf::CdxNode node;
+      if (!file->Read(page, dbf::kCdxPageSize, &bytes).ok() ||
+          !dbf::DecodeNode(bytes, tag.header.key_length, tag.pad(), &node).ok()) {
+        return 0;
+      }
+      if (node.leaf()) return depth;
+      page = node.children[0];
+    }
+  }
+  return 0;
 }
 
 // The engine reads the table as each reader named ("dbfread", "dbf") does.

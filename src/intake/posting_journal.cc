@@ -232,9 +232,10 @@ Status PostingJournal::Start(RunContext& ctx, const JournalState& state,
     if (state.fates[i] == LineFate::kUnreported) continue;
     bytes += Record(kLineEnded, LineEndedPayload(i, state.fates[i], state.reasons[i]));
   }
+  // Not forced to the disk yet: a kill loses nothing written, and what must
+  // survive a power cut asks for it (Sync) before its change is made.
   std::string path = ctx.Path(kJournalFile);
   Status s = ctx.env->WriteFile(path, bytes);
-  if (s.ok()) s = ctx.env->SyncFile(path);
   std::unique_ptr<RandomRWFile> file;
   if (s.ok()) s = ctx.env->OpenRandomRW(path, true, &file);
   if (!s.ok()) return s;

@@ -12,9 +12,9 @@
 //
 // Records are appended and read back in order; each carries a checksum, so a
 // record cut short by a power cut ends the journal there. The journal is
-// forced to the disk when it starts and when a device's lines are done, and
-// when a posting asks for it (Sync) before a change that must never be
-// repeated after a power cut.
+// forced to the disk when a device's lines are done, and when a posting asks
+// for it (Sync) before a change that must never be repeated after a power
+// cut.
 #ifndef LUMBRA_INTAKE_POSTING_JOURNAL_H_
 #define LUMBRA_INTAKE_POSTING_JOURNAL_H_
 
@@ -64,7 +64,7 @@ uint64_t SourceHash(std::string_view bytes);
 class PostingJournal : public DeviceLines::Recorder, public UndoLog {
  public:
   // Starts a journal (replacing any) for the state given: a new file's
-  // posting, or the state a resumed posting goes on from. Forced to disk.
+  // posting, or the state a resumed posting goes on from.
   static Status Start(RunContext& ctx, const JournalState& state,
                       std::unique_ptr<PostingJournal>* out);
 

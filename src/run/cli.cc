@@ -5,6 +5,7 @@
 #include "platform/env.h"
 #include "text/lines.h"
 #include "run/run_driver.h"
+#include "run/status_command.h"
 #include "text/text_fields.h"
 
 namespace lumbra {
@@ -21,6 +22,13 @@ constexpr char kUsage[] =
     "                               names, then one line per record, fields by\n"
     "                               tabs; --deleted adds deleted records, marked\n"
     "                               by a first field \"*\"\n"
+    "       lumbra dbf FILE --index show the tags of the table's structural index\n"
+    "                               (.CDX) and their keys in index order\n"
+    "       lumbra dbf FILE --check check every tag against the table; exit\n"
+    "                               status 1 when they differ\n"
+    "       lumbra status [--dir DIR]\n"
+    "                               what the last passes did, as Lumbra.html shows\n"
+    "                               it; exit status 0 when nothing needs attention\n"
     "       lumbra --help | --version\n";
 
 void Put(FILE* f, std::string_view s) { std::fwrite(s.data(), 1, s.size(), f); }
@@ -80,24 +88,27 @@ int Encode(const CliStreams& io) {
 }
 
 int ShowTable(Env* env, const std::vector<std::string>& args, const CliStreams& io) {
-  std::string file;
-  bool deleted = false;
+  std::string file, option;
   for (const std::string& a : args) {
-    if (a == "--deleted" && !deleted) {
-      deleted = true;
-    } else if (file.empty() && !a.empty()) {
+    if ((a == "--deleted" || a == "--index" || a == "--check") && option.empty()) {
+      option = a;
+    } else if (file.empty() && !a.empty() && a[0] != '-') {
       file = a;
     } else {
-      return Usage(io, "dbf takes one table file and optionally --deleted");
+      return Usage(io, "dbf takes one table file and one of --deleted, --index, --check");
     }
   }
   if (file.empty()) return Usage(io, "dbf needs a table file");
-  Status s = DumpTable(env, file, deleted, [&io](std::string_view piece) { Put(io.out, piece); });
+  auto out = [&io](std::string_view piece) { Put(io.out, piece); };
+  bool agrees = true;
+  Status s = option == "--index"   ? DumpIndex(env, file, out)
+             : option == "--check" ? CheckIndex(env, file, out, &agrees)
+                                   : DumpTable(env, file, option == "--deleted", out);
   if (!s.ok()) {
     Put(io.err, "lumbra: " + s.ToString() + "\n");
     return 1;
   }
-  return 0;
+  return agrees ? 0 : 1;
 }
 
 }  // namespace
@@ -120,6 +131,9 @@ int RunCommandLine(Env* env, const std::vector<std::string>& args, const CliStre
   if (first == "encode") {
     if (args.size() != 1) return Usage(io, "encode reads standard input and takes no argument");
     return Encode(io);
+  }
+  if (first == "status") {
+    return ShowStatus(env, std::vector<std::string>(args.begin() + 1, args.end()), io);
   }
   if (first == "dbf") {
     return ShowTable(env, std::vector<std::string>(args.begin() + 1, args.end()), io);

@@ -1,7 +1,7 @@
 // RunContext: everything one pass shares, from start to end, passed
 // explicitly to every step: the platform, the log, the folders, the settings,
-// the line and field buffers, the two row lists, the device names and the
-// database connection.
+// the line and field buffers, the two row lists, the device names, the
+// database connection and the report of what the pass did.
 #ifndef LUMBRA_BACKENDS_CONTEXT_RUN_CONTEXT_H_
 #define LUMBRA_BACKENDS_CONTEXT_RUN_CONTEXT_H_
 
@@ -12,6 +12,7 @@
 
 #include "platform/env.h"
 #include "text/paths.h"
+#include "backends/context/pass_report.h"
 #include "backends/context/run_log.h"
 #include "backends/context/settings.h"
 #include "text/sorted_rows.h"
@@ -39,6 +40,12 @@ struct RunContext {
     return JoinPath(program_dir, system_path);
   }
   void Log(std::string_view message) { log->Write(message); }
+  // A failure the office should hear of: logged, and kept for the run
+  // report with the trouble it shows.
+  void LogFailure(Trouble trouble, std::string_view message) {
+    Log(message);
+    report.Failed(trouble, std::string(message));
+  }
 
   Env* env;
   RunLog* log;
@@ -62,6 +69,8 @@ struct RunContext {
   // driver after the database export. Null until then. Shared so that the
   // context needs to know nothing of the database layer.
   std::shared_ptr<database::Connection> DbConnection;
+
+  PassReport report;
 };
 
 }  // namespace lumbra

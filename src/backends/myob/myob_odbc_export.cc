@@ -225,6 +225,8 @@ void ExportMyobOdbc(RunContext& ctx) {
   if (s.ok()) return;
   std::fprintf(stderr, "lumbra: MYOB ODBC export stopped: %s\n", s.message().c_str());
   ctx.Log("MYOB ODBC export stopped: " + s.message());
+  ctx.report.Failed(TroubleOf(s, Trouble::kDatabaseSilent),
+                    "MYOB ODBC export stopped: " + s.message());
 }
 
 }  // namespace lumbra

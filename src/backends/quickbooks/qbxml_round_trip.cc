@@ -35,6 +35,9 @@ void ShowFailure(RunContext& ctx, const std::string& request, const char* step,
   std::fflush(stderr);
   ctx.Log("qbXML " + RequestName(request) + " failed at " + step + ", no answer taken: " +
           description + (detail.empty() ? "" : " (" + detail + ")"));
+  ctx.report.Failed(Trouble::kDatabaseSilent, "QuickBooks gave no answer to the qbXML " +
+                                                  RequestName(request) + " (" + step +
+                                                  "): " + description);
 }
 
 }  // namespace
