@@ -322,7 +322,7 @@ TEST_F(RunReportTest, ChromiumDrawsThePage) {
                   "--disable-sync", "--no-first-run", "--user-data-dir=" + profile.path(),
                   "--hide-scrollbars", "--window-size=1000,1300", "--screenshot=" + shot,
                   "file://" + dir().Path("Lumbra.html")};
-  command.time_limit_ms = 120000;
+  command.silence_limit_ms = 120000;
   CommandResult result;
   ASSERT_TRUE(Env::Default()->RunCommand(command, &result).ok());
   ASSERT_EQ(result.end, CommandResult::End::kExited) << result.first_error_line;
