@@ -113,13 +113,16 @@ TEST_F(XbaseExprTest, EvaluatesWhatTagsUse) {
       EXPECT_EQ(Shown(e->Evaluate(Row(2))), c.deleted);
     }
   }
-  // The widths a tag's key length is checked against.
+  // The widths a tag's key length is checked against: what evaluating
+  // gives, lengths beyond what a call makes included.
   for (auto [expr, width] : std::vector<std::pair<const char*, int>>{
            {"NAME+DTOS(DUE)", 18}, {"ALLTRIM(NAME)", -1}, {"PADR(NAME,20)", 20},
-           {"LEFT(NAME,20)", 10}, {"STR(QTY,8,2)", 8}, {"SUBSTR(NAME,3)", 8}, {"QTY", -1}}) {
+           {"LEFT(NAME,20)", 10}, {"STR(QTY,8,2)", 8}, {"SUBSTR(NAME,3)", 8}, {"QTY", -1},
+           {"STR(QTY,111111112,2)", 255}, {"PADL(NAME,0.5)", 0}, {"LEFT(NAME,99999999999)", 10}}) {
     std::unique_ptr<XbaseExpr> e;
     ASSERT_TRUE(XbaseExpr::Compile(expr, table_->header(), "T", &e).ok()) << expr;
     EXPECT_EQ(e->width(), width) << expr;
+    if (width >= 0) EXPECT_EQ(Shown(e->Evaluate(Row(1))).size(), static_cast<size_t>(width)) << expr;
   }
 }
 

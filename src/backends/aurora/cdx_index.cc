@@ -161,7 +161,7 @@ Status StructuralIndex::Open(Env* env, const std::string& path, const Header& ta
   std::unique_ptr<CdxFile> file;
   Status s = CdxFile::Open(env, path, writable, &file);
   if (!s.ok()) return s;
-  std::unique_ptr<StructuralIndex> index(new StructuralIndex(env, std::move(file)));
+  std::unique_ptr<StructuralIndex> index(new StructuralIndex(std::move(file)));
   index->table_ = table;
   index->table_name_ = std::string(table_name);
   s = index->LoadTags(table, table_name);

@@ -99,7 +99,7 @@ class StructuralIndex {
   Status Sync() { return file_->Sync(); }
 
  private:
-  StructuralIndex(Env* env, std::unique_ptr<CdxFile> file) : env_(env), file_(std::move(file)) {}
+  explicit StructuralIndex(std::unique_ptr<CdxFile> file) : file_(std::move(file)) {}
   Status LoadTags(const Header& table, std::string_view table_name);
   Status ReadDirectory(std::string* bytes);
   Status ReloadIfChanged();
@@ -112,7 +112,6 @@ class StructuralIndex {
   };
   Status Apply(const std::vector<Change>& changes);
 
-  Env* env_;
   std::unique_ptr<CdxFile> file_;
   std::vector<IndexTag> tags_;
   Status writable_;

@@ -194,8 +194,20 @@ bool LooseEqual(const XValue& a, const XValue& b) {
   return CompareTexts(std::string_view(a.text).substr(0, b.text.size()), b.text) == 0;
 }
 
+// The longest text PADL, LEFT and their kin make, and the widest STR.
+constexpr int kMaxPadWidth = 65535;
+constexpr int kMaxStrWidth = 255;
+constexpr int kMaxStrDecimals = 18;
+
+// A length or count argument as a call takes it: its whole part, at most
+// cap; 0 below 1 and for what is not a number. Compiling works out a
+// call's width by the same rule, so width() is what evaluating gives.
+int CountOf(double v, int cap) {
+  return v >= 1 ? static_cast<int>(std::min(v, static_cast<double>(cap))) : 0;
+}
+
 std::string Pad(const std::string& s, double n, const std::string& fill, Fn fn) {
-  size_t width = n > 0 ? static_cast<size_t>(std::min(n, 65535.0)) : 0;
+  size_t width = static_cast<size_t>(CountOf(n, kMaxPadWidth));
   if (s.size() >= width) return s.substr(0, width);
   char c = fill.empty() ? ' ' : fill[0];
   size_t room = width - s.size();
@@ -206,6 +218,7 @@ std::string Pad(const std::string& s, double n, const std::string& fill, Fn fn) 
 // BINTOC's form: big-endian with the sign bit flipped, so the bytes sort
 // as the numbers do.
 std::string BinaryKey(double v, int size) {
+  if (std::isnan(v)) v = 0;
   int64_t n = static_cast<int64_t>(std::trunc(std::clamp(v, -2147483648.0, 2147483647.0)));
   uint32_t u = static_cast<uint32_t>(n) ^ (1u << (size * 8 - 1));
   std::string out;
@@ -651,10 +664,11 @@ class XbaseExpr::Parser {
     if (i < n.args.size() && !ok) Fail(std::string(name) + "() needs " + what);
   }
 
-  // Width of a call from constant arguments; -1 when it varies.
-  static int ConstArg(const Node& n, size_t i, int fallback) {
+  // A constant length argument as evaluating the call takes it (CountOf);
+  // -1 when it varies.
+  static int ConstArg(const Node& n, size_t i, int fallback, int cap = kMaxPadWidth) {
     if (i >= n.args.size()) return fallback;
-    return n.args[i]->IsConstNumber() ? static_cast<int>(std::max(0.0, n.args[i]->value.number)) : -1;
+    return n.args[i]->IsConstNumber() ? CountOf(n.args[i]->value.number, cap) : -1;
   }
 
   void TypeCall(Node& n, const char* name) {
@@ -673,7 +687,7 @@ class XbaseExpr::Parser {
         Need(n, 0, IsNumeric(arg(0)), name, "a number");
         Need(n, 1, IsNumeric(arg(1)), name, "a number as its length");
         Need(n, 2, IsNumeric(arg(2)), name, "a number of decimals");
-        n.width = ConstArg(n, 1, 10);
+        n.width = ConstArg(n, 1, 10, kMaxStrWidth);
         break;
       case Fn::kDtos: case Fn::kDtoc:
         Need(n, 0, IsDate(arg(0)), name, "a date");
@@ -797,8 +811,8 @@ XValue CallValue(const XbaseExpr::Node& n, std::string_view record) {
       return Text(std::move(s));
     }
     case Fn::kStr:
-      return Text(NumberText(a[0].number, static_cast<int>(std::min(num(1, 10), 255.0)),
-                             static_cast<int>(std::min(num(2, 0), 18.0))));
+      return Text(NumberText(a[0].number, CountOf(num(1, 10), kMaxStrWidth),
+                             CountOf(num(2, 0), kMaxStrDecimals)));
     case Fn::kDtos:
       return Text(DateDigits(a[0].number));
     case Fn::kDtoc:
@@ -806,7 +820,7 @@ XValue CallValue(const XbaseExpr::Node& n, std::string_view record) {
     case Fn::kLeft:
     case Fn::kRight: {
       const std::string& s = a[0].text;
-      size_t len = a[1].number > 0 ? std::min(static_cast<size_t>(a[1].number), s.size()) : 0;
+      size_t len = std::min(static_cast<size_t>(CountOf(a[1].number, kMaxPadWidth)), s.size());
       return Text(n.fn == Fn::kLeft ? s.substr(0, len) : s.substr(s.size() - len));
     }
     case Fn::kSubstr: {
