@@ -1,12 +1,14 @@
-// DBF tables and their FPT or DBT memo files, read as `lumbra dbf` shows
-// them and changed as the Aurora posting changes them. Input: the table's
-// length as four bytes (least significant first), the table, then the memo
-// file, which stands as both T.FPT and T.DBT so every table version finds
-// it.
+// DBF tables with their FPT or DBT memo files and their structural index
+// (.CDX), read as `lumbra dbf` shows and checks them, and changed as the
+// Aurora posting changes them. Input: the lengths of the table and of the
+// memo file as four bytes each (least significant first), the table, the
+// memo file, then the index. The memo file stands as both T.FPT and T.DBT,
+// so every table version finds it.
 //
 // A table that could be read must still be readable after the engine has
-// changed a record and added one: the engine leaves alone what does not
-// look right, and whatever it writes keeps the table whole.
+// changed a record and added one, and an index that agreed with its table
+// must still agree: the engine leaves alone what does not look right, and
+// whatever it writes keeps the table and its index whole.
 #include <algorithm>
 #include <memory>
 #include <string>
@@ -63,26 +65,40 @@ void ChangeAndAppend(const std::string& path, const std::vector<dbf::Field>& fie
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view input = fuzz::Bytes(data, size);
-  if (input.size() < 4) return 0;
+  if (input.size() < 8) return 0;
   size_t table_size = dbf::ReadLE32(input.data());
-  input.remove_prefix(4);
-  table_size = std::min(table_size, input.size());
+  size_t memo_size = dbf::ReadLE32(input.data() + 4);
+  input.remove_prefix(8);
+  std::string_view table = input.substr(0, std::min(table_size, input.size()));
+  input.remove_prefix(table.size());
+  std::string_view memo = input.substr(0, std::min(memo_size, input.size()));
+  input.remove_prefix(memo.size());
   fuzz::Run run;
-  run.scratch().Write("T.DBF", input.substr(0, table_size));
-  run.scratch().Write("T.FPT", input.substr(table_size));
-  run.scratch().Write("T.DBT", input.substr(table_size));
+  run.scratch().Write("T.DBF", table);
+  run.scratch().Write("T.FPT", memo);
+  run.scratch().Write("T.DBT", memo);
+  if (!input.empty()) run.scratch().Write("T.CDX", input);
   const std::string path = run.scratch().Path("T.DBF");
   Env* env = fuzz::FuzzEnv();
 
   std::string shown;
-  bool readable = DumpTable(env, path, /*show_deleted=*/true, &shown).ok();
-  if (!readable) return 0;
+  auto ignore = [](std::string_view) {};
+  if (!DumpTable(env, path, /*show_deleted=*/true, &shown).ok()) return 0;
+  bool agreed = false;
+  bool checked = CheckIndex(env, path, ignore, &agreed).ok() && agreed;
+  DumpIndex(env, path, ignore);
   std::vector<dbf::Field> fields;
   {
-    std::unique_ptr<dbf::DbfTable> table;
-    if (dbf::DbfTable::Open(env, path, false, &table).ok()) fields = table->header().fields;
+    std::unique_ptr<dbf::DbfTable> t;
+    if (dbf::DbfTable::Open(env, path, false, &t).ok()) fields = t->header().fields;
   }
   ChangeAndAppend(path, fields);
-  fuzz::Require(DumpTable(env, path, true, &shown).ok(), "the engine's changes left a table unreadable");
+  fuzz::Require(DumpTable(env, path, true, &shown).ok(),
+                "the engine's changes left a table unreadable");
+  if (checked) {
+    bool agrees = false;
+    fuzz::Require(CheckIndex(env, path, ignore, &agrees).ok() && agrees,
+                  "the engine's changes left an index that no longer agrees with its table");
+  }
   return 0;
 }

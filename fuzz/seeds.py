@@ -10,6 +10,7 @@ import shutil
 import struct
 import subprocess
 import sys
+import tempfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 CORPUS = os.path.join(ROOT, "fuzz", "corpus")
@@ -71,16 +72,65 @@ def small_table(table, memo, max_table=16384, max_memo=49152):
     return table, memo[:max_memo]
 
 
-def dbf_seeds():
+def companion(stem, exts):
+    for ext in exts:
+        if os.path.exists(os.path.join(ROOT, stem + ext)):
+            return read(stem + ext)
+    return b""
+
+
+def dbf_seed(table, memo, index):
+    table, memo = small_table(table, memo)
+    return struct.pack("<II", len(table), len(memo)) + table + memo + index
+
+
+def dbf_seeds(build):
+    """The sample tables of tests/data/dbf with their memo files and
+    indexes, and the Aurora tables the sample installation's generator
+    writes, with the indexes the project's own index writer gives them."""
     folder, seen = reset("dbf"), set()
     for rel in files("tests/data/dbf/*.dbf"):
         stem = rel[:-4]
-        memo = b""
-        for ext in (".fpt", ".FPT", ".dbt", ".DBT"):
-            if os.path.exists(os.path.join(ROOT, stem + ext)):
-                memo = read(stem + ext)
-        table, memo = small_table(read(rel), memo)
-        put(folder, seed_name(rel), struct.pack("<I", len(table)) + table + memo, seen)
+        memo = companion(stem, (".fpt", ".FPT", ".dbt", ".DBT"))
+        index = companion(stem, (".cdx", ".CDX"))
+        put(folder, seed_name(rel), dbf_seed(read(rel), memo, index), seen)
+    with tempfile.TemporaryDirectory() as tmp:
+        subprocess.run([os.path.join(build, "make_aurora_demo"), tmp], check=True,
+                       capture_output=True)
+        for name in sorted(os.listdir(tmp)):
+            stem, ext = os.path.splitext(name)
+            if ext.lower() != ".dbf":
+                continue
+            def beside(exts):
+                for e in exts:
+                    if os.path.exists(os.path.join(tmp, stem + e)):
+                        with open(os.path.join(tmp, stem + e), "rb") as f:
+                            return f.read()
+                return b""
+            with open(os.path.join(tmp, name), "rb") as f:
+                table = f.read()
+            put(folder, "aurora_" + name, dbf_seed(table, beside((".FPT", ".fpt")),
+                                                   beside((".CDX", ".cdx"))), seen)
+
+
+def xbase_seeds():
+    """Key and FOR expressions as accounting tables write them, each with a
+    record of the target's invoice table."""
+    folder, seen = reset("xbase_expr"), set()
+    record = (b" " + b"Acme Hardware".ljust(20) + b"     123" + b"     1234.50"
+              + struct.pack("<d", 0.125) + b"20240229" + struct.pack("<ii", 2460370, 43200000)
+              + b"F" + struct.pack("<i", 7) + struct.pack("<q", 15000))
+    expressions = [
+        "NAME", "UPPER(NAME)", "UPPER(NAME)+DTOS(DATE)", "INVNUM", "STR(INVNUM,8)",
+        "INVIDX.NAME", "Invidx->NAME", "DTOS(DATE)+STR(TOTAL,12,2)", "LEFT(NAME,5)",
+        "SUBSTR(NAME,2,3)", "PADL(ALLTRIM(NAME),20)", "IIF(POSTED,'Y','N')+NAME",
+        "POSTED = .F. .AND. TOTAL > 0", "!DELETED()", "NAME - 'X'", "VAL(NAME) * 2 ^ 3 % 5",
+        "DTOC(DATE)", "BINTOC(LINK)", "EMPTY(NAME) .OR. NOT POSTED", "'acme' $ LOWER(NAME)",
+        "TRIM(NAME)+RTRIM(NAME)+LTRIM(NAME)", "RIGHT(NAME,3) <> 'xyz'", "DATE + 30", "PADC(NAME,30)",
+        "LINK", "STAMP", "PRICE", "RATE", "{^2024-02-29}", "{02/29/24}", "1.5E3",
+    ]
+    for i, e in enumerate(expressions):
+        put(folder, "expr-%02d" % i, e.encode("latin-1") + b"\0" + record, seen)
 
 
 def mail_lines(transact):
@@ -114,6 +164,7 @@ def device_table_seeds(lumbra):
 
 
 def main():
+    # The program's build folder also holds make_aurora_demo.
     lumbra = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build", "lumbra")
     copy_seeds("transaction_line", files("examples/*/*/transact.xml", "tests/data/*/*/in/*/transact.xml",
                                          "tests/data/*/*/transact.xml", "tests/data/*/*/*/*/transact.xml"))
@@ -131,7 +182,8 @@ def main():
         b"httptimeout=600\r\nqbxmltimeout= 45 \r\nqbxmltimeout=0\r\n", set())
     put(reset_keep("menu"), "levels.xml",
         b"0\tS\tItems\r\n1\tE\t..Empty\r\n0\tN\tNothing\r\n0\tX\t..\\evil\r\n", set())
-    dbf_seeds()
+    dbf_seeds(os.path.dirname(lumbra))
+    xbase_seeds()
     messages_seeds()
     moneyworks_seeds()
     device_table_seeds(lumbra)
