@@ -122,7 +122,9 @@ TEST_F(XbaseExprTest, EvaluatesWhatTagsUse) {
     std::unique_ptr<XbaseExpr> e;
     ASSERT_TRUE(XbaseExpr::Compile(expr, table_->header(), "T", &e).ok()) << expr;
     EXPECT_EQ(e->width(), width) << expr;
-    if (width >= 0) EXPECT_EQ(Shown(e->Evaluate(Row(1))).size(), static_cast<size_t>(width)) << expr;
+    if (width >= 0) {
+      EXPECT_EQ(Shown(e->Evaluate(Row(1))).size(), static_cast<size_t>(width)) << expr;
+    }
   }
 }
 
