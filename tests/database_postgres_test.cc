@@ -1,11 +1,10 @@
 // The database back-end "ODBC Datasource" against a real PostgreSQL server
 // through the PostgreSQL ODBC driver: DataPath is the connection string.
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <memory>
+#include <random>
 
 #include "text/lines.h"
 #include "backends/context/run_context.h"
@@ -30,7 +29,8 @@ class DatabasePostgresTest : public ::testing::Test {
     ASSERT_TRUE(server_->running()) << server_->why_not();
     // A database of its own, so tests may run side by side on one server.
     static int counter = 0;
-    std::string name = "lumbra_" + std::to_string(::getpid()) + "_" + std::to_string(++counter);
+    std::string name = "lumbra_" + std::to_string(std::random_device{}()) + "_" +
+                       std::to_string(++counter);
     ASSERT_TRUE(test::RunStatements(server_->ConnectionString(), {"CREATE DATABASE " + name}).ok());
     db_ = server_->ConnectionString(name);
     Status s = test::RunStatements(

@@ -32,6 +32,7 @@ std::vector<std::string> TablesIn(const std::string& folder) {
 class DbfCrossCheck : public ::testing::Test {
  protected:
   void SetUp() override {
+    if (!dbftest::CrossCheckAvailable()) GTEST_SKIP() << "needs Linux's python3-dbfread and python3-dbf";
     std::string output;
     ASSERT_EQ(RunCrossCheck("make-tables " + Quote(dir_.path()), &output), 0)
         << "needs python3 with python3-dbfread and python3-dbf:\n"

@@ -1,8 +1,7 @@
-// Env::RunCommand on this platform.
+// Env::RunCommand on this platform, with lumbra_test_child as the program.
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <string>
 
 #include "platform/env.h"
@@ -11,12 +10,24 @@
 namespace lumbra {
 namespace {
 
-CommandSpec Shell(const std::string& script, std::string input = "") {
+using test::TestChild;
+
+#ifndef _WIN32
+CommandSpec Shell(const std::string& script) {
   CommandSpec command;
   command.argv = {"/bin/sh", "-c", script};
+  return command;
+}
+#endif
+
+CommandSpec Limited(CommandSpec command, std::string input = "") {
   command.input = std::move(input);
   command.time_limit_ms = 20000;
   return command;
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 TEST(RunCommandTest, FeedsInputAndCollectsOutputAsBytes) {
@@ -25,36 +36,50 @@ TEST(RunCommandTest, FeedsInputAndCollectsOutputAsBytes) {
   // Far more than a pipe holds in both directions: input and output must
   // flow at the same time.
   std::string input(3 << 20, 'x');
-  input += std::string("\0\r\n\r tail", 9);
-  ASSERT_TRUE(env->RunCommand(Shell("cat", input), &result).ok());
+  input += std::string("\0\r\n\r tail\x1A", 10);
+  ASSERT_TRUE(env->RunCommand(Limited(TestChild({"cat"}), input), &result).ok());
   EXPECT_EQ(result.end, CommandResult::End::kExited);
   EXPECT_EQ(result.exit_status, 0);
   EXPECT_EQ(result.output, input);
 
-  // A program that never reads a large input: no SIGPIPE ends this process.
-  ASSERT_TRUE(env->RunCommand(Shell("echo first >&2; echo second >&2; exit 3", input), &result).ok());
+  // A program that never reads a large input: the writer here is not hurt.
+  ASSERT_TRUE(env->RunCommand(Limited(TestChild({"exit", "3", "first", "second"}), input), &result)
+                  .ok());
   EXPECT_EQ(result.exit_status, 3);
   EXPECT_EQ(result.first_error_line, "first");
 
-  ASSERT_TRUE(env->RunCommand(Shell("kill -9 $$"), &result).ok());
+#ifndef _WIN32
+  ASSERT_TRUE(env->RunCommand(Limited(Shell("kill -9 $$")), &result).ok());
   EXPECT_EQ(result.end, CommandResult::End::kSignaled);
   EXPECT_EQ(result.signal, 9);
+#endif
 }
 
-TEST(RunCommandTest, EnvironmentAndFolder) {
+TEST(RunCommandTest, ArgumentsEnvironmentAndFolder) {
+  // Arguments arrive as given, whatever a Windows command line does with
+  // blanks, quotes and backslashes before them.
+  const std::vector<std::string> args = {"a b", "", "say \"hi\"", "C:\\dir\\", "\\\\\"x",
+                                         "caf\xE9\t\x80"};
+  CommandSpec echo = TestChild({"echo"});
+  echo.argv.insert(echo.argv.end(), args.begin(), args.end());
+  std::string out;
+  ASSERT_EQ(test::RunProgram(echo, &out), 0);
+  std::string expected;
+  for (const std::string& arg : args) expected += arg + "\n";
+  EXPECT_EQ(out, expected);
+
   test::TempDir dir;
-  ::setenv("LUMBRA_TEST_OLD", "old", 1);
-  CommandSpec command = Shell("printf '%s|%s|%s' \"$LUMBRA_TEST_OLD\" \"$LUMBRA_TEST_NEW\" \"$(pwd)\"");
-  command.environment = {{"LUMBRA_TEST_OLD", "replaced"}, {"LUMBRA_TEST_NEW", "a b"}};
+  // PATH is in every environment: the command's value replaces it.
+  CommandSpec command = TestChild({"print-env", "PATH", "LUMBRA_TEST_NEW"});
+  command.environment = {{"PATH", "replaced"}, {"LUMBRA_TEST_NEW", "a b"}};
   command.working_dir = dir.path();
   CommandResult result;
   ASSERT_TRUE(Env::Default()->RunCommand(command, &result).ok());
   EXPECT_EQ(result.output, "replaced|a b|" + dir.path());
-  ::unsetenv("LUMBRA_TEST_OLD");
 
-  command.argv = {"/nonexistent/program"};
+  command.argv = {dir.Path("missing-program")};
   EXPECT_FALSE(Env::Default()->RunCommand(command, &result).ok());
-  command.argv = {"/bin/sh", "-c", "true"};
+  command = TestChild({"exit", "0"});
   command.working_dir = dir.Path("missing");
   EXPECT_FALSE(Env::Default()->RunCommand(command, &result).ok());
 }
@@ -62,21 +87,45 @@ TEST(RunCommandTest, EnvironmentAndFolder) {
 TEST(RunCommandTest, LimitsKillTheWholeCommand) {
   Env* env = Env::Default();
   CommandResult result;
-  // The background sleep keeps standard output open after the shell is
-  // gone; the time limit ends it too.
-  CommandSpec command = Shell("sleep 30 & echo partial; exit 0");
-  command.time_limit_ms = 300;
+  // Long enough for the program to start and write, even under Wine.
+  CommandSpec command = TestChild({"sleep", "30000", "partial"});
+  command.time_limit_ms = 1500;
   auto start = std::chrono::steady_clock::now();
   ASSERT_TRUE(env->RunCommand(command, &result).ok());
   EXPECT_EQ(result.end, CommandResult::End::kTimedOut);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));  // not the sleep's 30
+  EXPECT_EQ(result.output, "partial");
+  EXPECT_LT(SecondsSince(start), 10);  // not the sleep's 30
 
-  command = Shell("yes");
+#ifdef _WIN32
+  // A process the command started goes with it (the job object): the lock
+  // it held is free at once.
+  test::TempDir dir;
+  dir.Write("table", "");
+  command = TestChild({"run", "lock-range", dir.Path("table"), "0", "1", "30000", dir.Path("ready")});
+  command.time_limit_ms = 2000;
+  ASSERT_TRUE(env->RunCommand(command, &result).ok());
+  EXPECT_EQ(result.end, CommandResult::End::kTimedOut);
+  ASSERT_TRUE(dir.Exists("ready"));
+  std::unique_ptr<RandomRWFile> table;
+  ASSERT_TRUE(env->OpenRandomRW(dir.Path("table"), true, &table).ok());
+  EXPECT_TRUE(table->LockRange(0, 1, true, 1000).ok());
+#else
+  // The background sleep keeps standard output open after the shell is
+  // gone; the time limit ends it too.
+  command = Limited(Shell("sleep 30 & echo partial; exit 0"));
+  command.time_limit_ms = 300;
+  start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(env->RunCommand(command, &result).ok());
+  EXPECT_EQ(result.end, CommandResult::End::kTimedOut);
+  EXPECT_LT(SecondsSince(start), 5);
+#endif
+
+  command = TestChild({"write", "-1"});
   command.output_limit = 100000;
   ASSERT_TRUE(env->RunCommand(command, &result).ok());
   EXPECT_EQ(result.end, CommandResult::End::kOutputTooLarge);
   // Exactly at the limit is within it.
-  command.argv[2] = "head -c 100000 /dev/zero";
+  command.argv.back() = "100000";
   ASSERT_TRUE(env->RunCommand(command, &result).ok());
   EXPECT_EQ(result.end, CommandResult::End::kExited);
   EXPECT_EQ(result.output.size(), 100000u);

@@ -36,11 +36,16 @@ struct RunContext {
     return JoinPath(program_dir, system_path);
   }
   void Log(std::string_view message) { log->Write(message); }
+  // Shows an error to the person at the desk the way the system does: in a
+  // message box where one can be seen (and dialogs is set), else as a line
+  // on standard error. The caller logs it as well.
+  void ShowError(std::string_view text);
 
   Env* env;
   RunLog* log;
   std::string work_dir;
   std::string program_dir;
+  bool dialogs = true;
 
   std::string BackendName;
   std::string DataPath;

@@ -1,5 +1,8 @@
 #include "backends/database/value.h"
 
+#ifdef _WIN32
+#include <windows.h>  // Windows' ODBC headers build on its types
+#endif
 #include <sql.h>
 #include <sqlext.h>
 

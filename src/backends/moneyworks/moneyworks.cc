@@ -185,7 +185,7 @@ void ReadJobLine(RunContext& ctx) {
 }  // namespace
 
 void ExportMoneyWorks(RunContext& ctx) {
-  std::unique_ptr<moneyworks::HttpClient> http = moneyworks::NewCurlHttpClient();
+  std::unique_ptr<moneyworks::HttpClient> http = moneyworks::NewHttpClient();
   ExportMoneyWorks(ctx, http.get());
 }
 
