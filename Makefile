@@ -63,14 +63,15 @@ windows:
 	cmake --build $(WIN32) -j $(JOBS) --target lumbra
 
 # The tests of both builds under Wine; the 32-bit ones only where wine32 is
-# installed (Debian: dpkg --add-architecture i386, then wine32:i386).
+# installed (Debian: dpkg --add-architecture i386, then wine32:i386), and
+# elsewhere only the 32-bit program is built.
 test-windows: windows
 	@$(MAKE) --no-print-directory install-missing PKGS="$(WINE_PACKAGES)"
 	cmake --build $(WIN64) -j $(JOBS)
-	cmake --build $(WIN32) -j $(JOBS)
 	tools/wine-test.sh $(WIN64) -j $(JOBS)
-	@if [ -x /usr/lib/wine/wine ]; then tools/wine-test.sh $(WIN32) -j $(JOBS); \
-	else echo "wine32 is not installed: the 32-bit tests were built, not run"; fi
+	@if [ -x /usr/lib/wine/wine ]; then \
+	  cmake --build $(WIN32) -j $(JOBS) && tools/wine-test.sh $(WIN32) -j $(JOBS); \
+	else echo "wine32 is not installed: the 32-bit program was built, its tests were not run"; fi
 
 # The release archive: both programs (the 32-bit one as lumbra32.exe), the
 # README and a sample Lumbra.ini, in $(DIST).zip.

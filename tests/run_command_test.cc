@@ -1,9 +1,16 @@
-// Env::RunCommand on this platform, with lumbra_test_child as the program.
+// The platform's Env: RunCommand, with lumbra_test_child as the program,
+// and on Windows the names it converts.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <string>
 
+#ifdef _WIN32
+#include <filesystem>
+#include <fstream>
+
+#include "platform/win_text.h"
+#endif
 #include "platform/env.h"
 #include "support/test_util.h"
 
@@ -130,6 +137,31 @@ TEST(RunCommandTest, LimitsKillTheWholeCommand) {
   EXPECT_EQ(result.end, CommandResult::End::kExited);
   EXPECT_EQ(result.output.size(), 100000u);
 }
+
+#ifdef _WIN32
+// Names reach Windows through code page 1252 and come back unchanged; a
+// name that code page cannot hold is refused, or listed with "?", which no
+// file name can hold, so it never opens another file.
+TEST(WindowsNames, Cp1252BothWaysAndNothingByBestFit) {
+  std::string bytes;
+  for (int c = 1; c < 256; ++c) bytes.push_back(static_cast<char>(c));
+  std::string back;
+  ASSERT_TRUE(NarrowCp1252(WidenCp1252(bytes), "all bytes", &back).ok());
+  EXPECT_EQ(back, bytes);
+  Status s = NarrowCp1252(L"C:\\Users\u03b1\u03b2\\Lumbra", "the program's path", &back);
+  EXPECT_TRUE(s.IsInvalidArgument());
+  EXPECT_NE(s.message().find("C:\\Users??\\Lumbra"), std::string::npos) << s.ToString();
+
+  test::TempDir dir;
+  std::ofstream(std::filesystem::path(dir.path()) / L"\u03b1.txt") << "alpha";
+  std::vector<DirEntry> entries;
+  ASSERT_TRUE(Env::Default()->ListDir(dir.path(), &entries).ok());
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].name, "?.txt");
+  EXPECT_FALSE(Env::Default()->FileExists(dir.Path("?.txt")));
+  EXPECT_FALSE(Env::Default()->FileExists(dir.Path("a.txt")));  // no best fit
+}
+#endif
 
 }  // namespace
 }  // namespace lumbra
