@@ -12,7 +12,7 @@ PACKAGES    = cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libcurl4
 # the cross-built tests, Wine to run them, zip's work done by cmake.
 WIN_PACKAGES = cmake make g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix googletest
 WINE_PACKAGES = wine64
-VERSION     = $(shell sed -n 's/^project(lumbra VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+VERSION     = $(shell grep -m1 '^project' CMakeLists.txt | grep -o 'VERSION [0-9.]*' | cut -d' ' -f2)
 DIST        = lumbra-$(VERSION)-windows
 
 .PHONY: all deps install-missing build run test test-sanitize bench clean windows test-windows dist
@@ -74,12 +74,14 @@ test-windows: windows
 	else echo "wine32 is not installed: the 32-bit program was built, its tests were not run"; fi
 
 # The release archive: both programs (the 32-bit one as lumbra32.exe), the
-# README and a sample Lumbra.ini, in $(DIST).zip.
+# README and a sample Lumbra.ini, in $(DIST).zip, to be unzipped into the
+# installation folder.
 dist: windows
 	rm -rf $(WIN64)/$(DIST) $(DIST).zip
 	mkdir -p $(WIN64)/$(DIST)
 	x86_64-w64-mingw32-strip -o $(WIN64)/$(DIST)/lumbra.exe $(WIN64)/lumbra.exe
 	i686-w64-mingw32-strip -o $(WIN64)/$(DIST)/lumbra32.exe $(WIN32)/lumbra.exe
 	cp README.md packaging/Lumbra.ini $(WIN64)/$(DIST)/
-	cd $(WIN64) && cmake -E tar cf ../$(DIST).zip --format=zip $(DIST)
+	cd $(WIN64)/$(DIST) && cmake -E tar cf ../../$(DIST).zip --format=zip \
+	  lumbra.exe lumbra32.exe README.md Lumbra.ini
 	@echo "$(DIST).zip"
