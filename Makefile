@@ -39,6 +39,7 @@ run: build
 	tools/demo.sh $(BUILD)/lumbra
 
 test: build
+	tools/check-layers.sh
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 test-sanitize: deps

@@ -5,9 +5,11 @@
 //   database_bench [--rows N] [--lines N]
 //
 // --rows: rows of the exported table (100000); --lines: device lines posted
-// (10000) in each of two rounds, spread over ten devices: customer lines,
-// half updates and half new rows, then order lines into a table without any
-// index.
+// (10000) in each of four rounds, spread over ten devices: customer lines,
+// half updates and half new rows (key: the primary key); order lines into an
+// empty table without any index; then order lines, half updates and half new
+// rows, into a table of --rows rows without any index, and into the same
+// table with an index on its key column.
 // Everything happens in a fresh folder under /tmp, removed at the end.
 #include <stdlib.h>
 
@@ -22,6 +24,8 @@
 #include "backends/database/connection.h"
 #include "backends/database/database.h"
 #include "intake/intake.h"
+#include "intake/posting.h"
+#include "run/run_driver.h"
 #include "platform/env.h"
 #include "backends/context/run_context.h"
 #include "backends/context/run_log.h"
@@ -66,7 +70,12 @@ bool MakeDatabase(const std::string& path, long rows, long customers) {
         "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " + k +
             ") INSERT INTO Customers SELECT printf('C%06d', i), 'Customer ' || i, '08 9555 0000', "
             "i % 500 FROM n",
-        std::string("CREATE TABLE Orders (OrderNo INTEGER, Account TEXT, Code TEXT, Qty INTEGER)")}) {
+        std::string("CREATE TABLE Orders (OrderNo INTEGER, Account TEXT, Code TEXT, Qty INTEGER)"),
+        std::string("CREATE TABLE Ledger (OrderNo INTEGER, Account TEXT, Code TEXT, Qty INTEGER)"),
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " + n +
+            ") INSERT INTO Ledger SELECT i * 2, printf('C%06d', i % 1000), 'P000001', 1 FROM n",
+        std::string("CREATE TABLE Indexed AS SELECT * FROM Ledger"),
+        std::string("CREATE INDEX IndexedOrderNo ON Indexed (OrderNo)")}) {
     if (!Check(c->Run(sql), "fill the database")) return false;
   }
   return true;
@@ -99,21 +108,30 @@ int main(int argc, char** argv) {
   lumbra::ReadSettings(ctx);
   // Customers: odd lines update a customer, even ones add a new one, found
   // through the table's primary key. Orders: each line adds a row to a table
-  // with no index, so every search reads the whole table.
-  for (const bool orders : {false, true}) {
+  // with no index, so every search reads the whole table. Ledger and Indexed:
+  // odd lines update one of the table's rows (even order numbers), even
+  // lines add a row; Ledger has no index, Indexed one on OrderNo.
+  const char* rounds[] = {"Customers", "Orders", "Ledger", "Indexed"};
+  const char* titles[] = {"customer (half updates, half new; primary key)",
+                          "order (empty table without index)",
+                          "order (half updates, half new; table without index)",
+                          "order (half updates, half new; index on the key column)"};
+  for (int round = 0; round < 4; ++round) {
+    const std::string table = rounds[round];
     for (int d = 1; d <= devices; ++d) {
       std::string text;
       for (long i = d; i <= lines; i += devices) {
         long account = i % 2 ? i : lines + i;
         char line[256];
-        if (orders) {
-          std::snprintf(line, sizeof line,
-                        "20261205abcdOrders\tOrderNo\t%ld\tAccount\tC%06ld\tCode\tP%06ld\tQty\t%ld\r\n",
-                        i, account, i % 1000 + 1, i % 9 + 1);
-        } else {
+        if (table == "Customers") {
           std::snprintf(line, sizeof line,
                         "20261205abcdCustomers\tAccount\tC%06ld\tPhone\t08 9555 %04ld\tBalance\t%ld.5\r\n",
                         account, i % 10000, i % 300);
+        } else {
+          long order = table == "Orders" ? i : i % 2 ? (i * 7919 % rows + 1) * 2 : 2 * rows + i;
+          std::snprintf(line, sizeof line,
+                        "20261205abcd%s\tOrderNo\t%ld\tAccount\tC%06ld\tCode\tP%06ld\tQty\t%ld\r\n",
+                        table.c_str(), order, account, i % 1000 + 1, i % 9 + 1);
         }
         text += line;
       }
@@ -121,9 +139,8 @@ int main(int argc, char** argv) {
       WriteText(dir + "/" + std::to_string(d) + "/transact.xml", text);
     }
     start = std::chrono::steady_clock::now();
-    lumbra::TakeInTransactions(ctx);
-    std::printf("intake and posting of %ld %s lines (%d devices): %.2f s\n", lines,
-                orders ? "order (table without index)" : "customer (half updates, half new)",
+    lumbra::TakeInTransactions(ctx, lumbra::PostingFor(ctx).get());
+    std::printf("intake and posting of %ld %s lines (%d devices): %.2f s\n", lines, titles[round],
                 devices, SecondsSince(start));
   }
 

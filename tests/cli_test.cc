@@ -26,11 +26,18 @@ TEST(CommandLine, HelpVersionAndBadArguments) {
 TEST(CommandLine, EncodeAndDecodeRoundTrip) {
   test::TempDir dir;
   CommandSpec encode = Lumbra({"encode"});
-  encode.input = "Name\tAccount\r\nO'Brien Caf\xE9\t1 2\nlast\x1A";
-  std::string coded, decoded;
-  ASSERT_EQ(RunProgram(encode, &coded), 0);
+  encode.input = "Name\tAccount\nO'Brien Caf\xE9\t1 2\nlast\x1A";
+  std::string coded, folded, decoded, warning;
+  ASSERT_EQ(RunProgram(encode, &coded, &warning), 0);
   // Exact bytes both ways, on Windows too: no CR added, none taken, ^Z kept.
   EXPECT_EQ(coded, test::Coded({"Name\tAccount", "O'Brien Caf\xE9\t1 2", "last\x1A"}));
+  EXPECT_EQ(warning, "");
+  // A byte the coding folds is named on standard error.
+  encode.input = "M\xFCller\r\nplain\r\nJ\xFFrgen\r\n";
+  ASSERT_EQ(RunProgram(encode, &folded, &warning), 0);
+  EXPECT_EQ(folded, test::Coded({"Muller", "plain", "Jyrgen"}));
+  EXPECT_NE(warning.find("2 lines (the first: line 1) held bytes 252 to 255"), std::string::npos)
+      << warning;
   dir.Write("t.dat", coded);
   ASSERT_EQ(RunProgram(Lumbra({"decode", dir.Path("t.dat")}), &decoded), 0);
   EXPECT_EQ(decoded, "Name\tAccount\nO'Brien Caf\xE9\t1 2\nlast\x1A\n");  // bytes kept off a terminal

@@ -9,6 +9,7 @@
 #include "backends/database/connection.h"
 #include "backends/database/data_source.h"
 #include "backends/database/database.h"
+#include "backends/database/dialect.h"
 #include "backends/database/menu_export.h"
 #include "backends/database/recordset.h"
 #include "backends/database/value.h"
@@ -33,7 +34,12 @@ class DatabaseAccessTest : public ::testing::Test {
                      "INSERT INTO Items VALUES ('A1', 3.5, 7, 0.1, '2006-03-05', '2006-03-05 09:05:00', 'x'), "
                      "('B2', NULL, NULL, 12, NULL, '2006-03-06 00:00:00', NULL)",
                      "CREATE TABLE Loose (K TEXT, V TEXT)", "INSERT INTO Loose VALUES ('k', 'one'), ('k', 'two')",
-                     "CREATE TABLE Empty (K TEXT, V TEXT)"})
+                     "CREATE TABLE Empty (K TEXT, V TEXT)",
+                     // What SQLite keeps when a column's declared type and its
+                     // values disagree.
+                     "CREATE TABLE Odd (N INTEGER, D DATE, M MONEY)",
+                     "INSERT INTO Odd VALUES (2.5, '05/12/2026', 3.5), (1e20, '2026-02-30', 'n/a'), "
+                     "('n/a', '2026-05-12', NULL), (1234567890123, 20260512, '-2')"})
                     .ok());
     ASSERT_TRUE(Connection::Open(test::SqliteConnectionString(dir_.Path("shop.db")), &conn_).ok());
   }
@@ -103,7 +109,9 @@ TEST_F(DatabaseAccessTest, RecordsetOpensCatalogueTablesOnlyAndMovesOverTheirRow
   EXPECT_TRUE(rs.Eof());
   EXPECT_FALSE(rs.MoveFirst().ok());
 
-  EXPECT_TRUE(rs.Open(conn_.get(), "items", CursorType::kStatic).IsNotFound());
+  // A name in other letters means the table the database would take.
+  ASSERT_TRUE(rs.Open(conn_.get(), "iTEMS", CursorType::kStatic).ok());
+  EXPECT_EQ(rs.table(), "Items");
   EXPECT_TRUE(rs.Open(conn_.get(), "Items; DROP TABLE Items", CursorType::kStatic).IsNotFound());
   EXPECT_TRUE(rs.Open(nullptr, "Items", CursorType::kStatic).IsIOError());
   EXPECT_EQ(Query("SELECT COUNT(*) FROM Items"), Rows{"2"});
@@ -111,12 +119,19 @@ TEST_F(DatabaseAccessTest, RecordsetOpensCatalogueTablesOnlyAndMovesOverTheirRow
 
 TEST_F(DatabaseAccessTest, ExportWritesEveryColumnAndRowAndCopiesToExistingDeviceFolders) {
   for (const char* folder : {"1", "2", "5"}) dir_.MakeDir(folder);
-  dir_.Write("1\\menu.xml", "0\tS\tItems\r\n1\tE\t..Empty\r\n0\tN\tNothing\r\n0\tX\t..\\evil\r\n");
+  dir_.Write("1\\menu.xml",
+             "0\tS\tItems\r\n1\tE\t..Empty\r\n0\tN\tNothing\r\n0\tX\t..\\evil\r\n0\to\todd\r\n");
   dir_.Write("2\\Nothing.dat", "older");
   Export();
   EXPECT_EQ(dir_.Read("1\\Items.dat"),
             test::Coded({"Code\tPrice\tQty\tWeight\tAdded\tSeen\tNote\t",
                          "A1\t$3.50\t7\t0.1\t2006-03-05\t2006-03-05 09:05:00\tx\t", "B2\t\t\t12\t\t2006-03-06\t\t"}));
+  // The menu's "odd" is the table Odd, in a file of the menu's name. Values
+  // that do not have their column's type are written as SQLite holds them,
+  // never truncated, zeroed or read day first.
+  EXPECT_EQ(dir_.Read("1\\odd.dat"),
+            test::Coded({"N\tD\tM\t", "2.5\t05/12/2026\t$3.50\t", "1.0e+20\t2026-02-30\tn/a\t",
+                         "n/a\t2026-05-12\t\t", "1234567890123\t20260512\t-$2.00\t"}));
   EXPECT_EQ(dir_.Read("1\\Empty.dat"), test::Coded({"K\tV\t"}));
   // A failed query leaves a file with an empty header line only.
   EXPECT_EQ(dir_.Read("1\\Nothing.dat"), test::Coded({""}));
@@ -130,15 +145,18 @@ TEST_F(DatabaseAccessTest, ExportWritesEveryColumnAndRowAndCopiesToExistingDevic
   EXPECT_TRUE(Logged(dir_, "table 1\\Nothing.dat written: 0 records (query failed"));
 }
 
-TEST_F(DatabaseAccessTest, ExportWithoutConnectionWritesFailedQueriesAndWithoutMenuNothing) {
+TEST_F(DatabaseAccessTest, WithoutMenuOrConnectionTheDevicesKeepTheirTables) {
   for (const char* folder : {"1", "5"}) dir_.MakeDir(folder);
   Export();
   EXPECT_FALSE(dir_.Exists("1\\Items.dat"));
   EXPECT_TRUE(Logged(dir_, "menu 1\\menu.xml not read"));
   dir_.Write("1\\menu.xml", "0\tS\tItems\r\n");
+  dir_.Write("1\\Items.dat", "older");
+  dir_.Write("5\\Items.dat", "older");
   Export("");
-  EXPECT_EQ(dir_.Read("1\\Items.dat"), test::Coded({""}));
-  EXPECT_EQ(dir_.Read("5\\Items.dat"), test::Coded({""}));
+  EXPECT_EQ(dir_.Read("1\\Items.dat"), "older");
+  EXPECT_EQ(dir_.Read("5\\Items.dat"), "older");
+  EXPECT_TRUE(Logged(dir_, "no database connection: no menu table is written"));
 }
 
 TEST(DatabaseMenuTest, MenuNamesEachTableOnceUpToAHundred) {
@@ -166,21 +184,21 @@ TEST_F(DatabaseAccessTest, AddNewAndUpdateBindValuesAndChangeExactlyTheRow) {
   EXPECT_EQ(Query("SELECT Code, Price, Qty FROM Items WHERE Price = 2.25"),
             Rows{"C3'); DROP TABLE Items; --|2.25|NULL"});
 
-  // Without a primary key the row is named by all its original values, so a
-  // second row with the same key value stays as it was.
-  ASSERT_TRUE(rs.Open(conn_.get(), "Loose", CursorType::kStatic).ok());
-  ASSERT_TRUE(rs.MoveNext().ok());
-  ASSERT_TRUE(rs.SetField(1, "TWO").ok());
-  ASSERT_TRUE(rs.Update().ok());
-  EXPECT_EQ(Query("SELECT K, V FROM Loose ORDER BY rowid"), (Rows{"k|one", "k|TWO"}));
-
-  // Two rows alike in every value: the change would reach both, so it is
-  // refused and undone.
+  // Without a primary key the row is named by its rowid, so of two rows
+  // alike in every value only the one found changes.
   ASSERT_TRUE(conn_->Run("INSERT INTO Loose VALUES ('k', 'one')").ok());
   ASSERT_TRUE(rs.Open(conn_.get(), "Loose", CursorType::kStatic).ok());
+  EXPECT_EQ(rs.FieldCount(), 2u);
+  ASSERT_TRUE(rs.MoveNext().ok());
+  ASSERT_TRUE(rs.MoveNext().ok());
   ASSERT_TRUE(rs.SetField(1, "ONE").ok());
-  EXPECT_FALSE(rs.Update().ok());
-  EXPECT_EQ(Query("SELECT V FROM Loose ORDER BY rowid"), (Rows{"one", "TWO", "one"}));
+  ASSERT_TRUE(rs.Update().ok());
+  EXPECT_EQ(Query("SELECT V FROM Loose ORDER BY rowid"), (Rows{"one", "two", "ONE"}));
+  // A row deleted meanwhile is not there to change: that passes by itself.
+  ASSERT_TRUE(rs.MoveFirst().ok());
+  ASSERT_TRUE(conn_->Run("DELETE FROM Loose WHERE V = 'one'").ok());
+  ASSERT_TRUE(rs.SetField(1, "gone").ok());
+  EXPECT_TRUE(rs.Update().IsBusy());
 
   // A read-only connection refuses every write with its reason.
   conn_->SetReadOnly("opened through a driver that can only read");
@@ -191,26 +209,87 @@ TEST_F(DatabaseAccessTest, AddNewAndUpdateBindValuesAndChangeExactlyTheRow) {
 }
 
 TEST(DatabaseValueTest, TextFormsAndTheValuesDevicesSend) {
-  Column money, real, date;
+  Column money, real, date, integer, decimal;
   money.type_name = "smallMoney";
-  real.sql_type = 8;   // SQL_DOUBLE
-  date.sql_type = 91;  // SQL_TYPE_DATE
-  for (Column* c : {&money, &real, &date}) ClassifyColumn(c);
+  real.sql_type = 8;      // SQL_DOUBLE
+  date.sql_type = 91;     // SQL_TYPE_DATE
+  integer.sql_type = 4;   // SQL_INTEGER, which SQLite's driver reports for 64 bits
+  decimal.sql_type = 3;   // SQL_DECIMAL
+  for (Column* c : {&money, &real, &date, &integer, &decimal}) ClassifyColumn(c);
   EXPECT_TRUE(money.currency());
   EXPECT_EQ(ExportText(money, Value()), "");
+  // Numbers keep every digit; their range and scale are the database's to
+  // judge.
   struct {
     const Column& column;
     const char* sent;
     const char* stored;
   } cases[] = {{money, "-$3.5", "-$3.50"},           {real, "1e3", "1000"},          {real, "12abc", "refused"},
-               {date, "05/03/2006", "2006-03-05"}, {date, "2006-02-30", "refused"}};
+               {date, "05/03/2006", "2006-03-05"}, {date, "2006-02-30", "refused"},
+               {integer, "9300000000017", "9300000000017"}, {integer, "9223372036854775807", "9223372036854775807"},
+               {integer, "1.5e3", "1500"},          {integer, "2.5", "2.5"},        {integer, "x1", "refused"},
+               {integer, "99999999999999999999", "99999999999999999999"},
+               {decimal, "-1.25E-3", "-0.00125"},   {decimal, "12345678901234567.89", "12345678901234567.89"},
+               {decimal, "0e999999999", "0"}};
   for (const auto& c : cases) {
     Value v;
     bool ok = ValueForColumn(c.column, c.sent, &v).ok();
     EXPECT_EQ(!ok ? "refused" : &c.column == &money ? ExportText(money, v) : PlainText(v), c.stored) << c.sent;
   }
+  // Keys beyond a double's 53 bits still tell apart.
+  Value key, row;
+  ASSERT_TRUE(ValueForColumn(integer, "9007199254740993", &key).ok());
+  ASSERT_TRUE(ValueForColumn(integer, "9007199254740992", &row).ok());
+  EXPECT_FALSE(KeyMatches(row, key));
+  EXPECT_TRUE(KeyMatches(StoredValue(integer, "9007199254740993"), key));
+  EXPECT_TRUE(KeyMatches(StoredValue(integer, "9007199254740993.0"), key));
+  // Whatever a device or a database hands over: a number taken for a number
+  // column reads back as a number, and nothing grows out of bounds.
+  const std::string junk = test::JunkBytes(5, 40000, 9) + "1e308\t-0e99999999\t.5E-3\t+7.\t";
+  std::string_view rest = junk;
+  while (!rest.empty()) {
+    std::string_view text = rest.substr(0, rest.find('\t'));
+    rest.remove_prefix(std::min(rest.size(), text.size() + 1));
+    for (const Column* c : {&integer, &decimal, &money, &real, &date}) {
+      Value v;
+      if (ValueForColumn(*c, text, &v).ok() && c != &date) {
+        EXPECT_TRUE(ParseNumber(PlainText(v), nullptr)) << PlainText(v);
+        EXPECT_LT(PlainText(v).size(), text.size() + 400);
+      }
+      EXPECT_LE(ExportText(*c, StoredValue(*c, std::string(text))).size(), text.size() + 400);
+    }
+  }
   EXPECT_EQ(Utf16ToCp1252(Cp1252ToUtf16("Caf\xE9 \x80 \x81")), "Caf\xE9 \x80 \x81");
   EXPECT_EQ(Utf8ToCp1252("Caf\xC3\xA9 \xE2\x82\xAC \xE4"), "Caf\xE9 \x80 \xE4");
+}
+
+// SQL Server is reached only through its dialect here: no server runs in the
+// tests.
+TEST(DatabaseDialectTest, SavepointsAndPassingErrorsByDatabase) {
+  Dialect server = DialectFor("Microsoft SQL Server"), pg = DialectFor("PostgreSQL"),
+          lite = DialectFor("SQLite");
+  EXPECT_EQ(server.Savepoint("s1"), "SAVE TRANSACTION s1");
+  EXPECT_EQ(server.RollbackTo("s1"), "ROLLBACK TRANSACTION s1");
+  EXPECT_EQ(server.Release("s1"), "");
+  EXPECT_FALSE(server.open_transaction.empty());
+  EXPECT_EQ(pg.Savepoint("s1"), "SAVEPOINT s1");
+  EXPECT_EQ(pg.RollbackTo("s1"), "ROLLBACK TO SAVEPOINT s1");
+  EXPECT_EQ(pg.Release("s1"), "RELEASE SAVEPOINT s1");
+  EXPECT_EQ(pg.row_id_column, "ctid");
+  EXPECT_TRUE(lite.loosely_typed);
+  struct {
+    const Dialect& dialect;
+    const char* state;
+    long native;
+    bool passes;
+  } errors[] = {{pg, "57014", 0, true},   {pg, "55P03", 0, true},     {pg, "40P01", 0, true},
+                {pg, "08006", 0, true},   {pg, "HYT00", 0, true},     {pg, "22003", 0, false},
+                {pg, "42P01", 0, false},  {pg, "23505", 0, false},    {server, "HY000", 1222, true},
+                {server, "40001", 1205, true}, {server, "HY000", 8152, false}, {lite, "HY000", 5, true},
+                {lite, "HY000", 261, true},    {lite, "HY000", 19, false},     {pg, "HY000", 5, false}};
+  for (const auto& e : errors) {
+    EXPECT_EQ(IsPassingError(e.dialect, e.state, e.native), e.passes) << e.state << " " << e.native;
+  }
 }
 
 }  // namespace

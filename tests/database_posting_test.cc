@@ -6,6 +6,9 @@
 #include "backends/database/connection.h"
 #include "backends/database/database.h"
 #include "intake/intake.h"
+#include "intake/posting.h"
+#include "run/run_driver.h"
+#include "text/lines.h"
 #include "backends/context/run_context.h"
 #include "backends/context/settings.h"
 #include "support/odbc_test_util.h"
@@ -32,14 +35,27 @@ class DatabasePostingTest : public ::testing::Test {
                                      {"CREATE TABLE Customers (Id INTEGER PRIMARY KEY, Account TEXT, Name TEXT, "
                                       "Phone TEXT, Balance MONEY)",
                                       "INSERT INTO Customers VALUES (1, 'C1', 'Alice', '111', 10)",
-                                      "CREATE TABLE Orders (OrderNo INTEGER, Item TEXT, Qty INTEGER)", wide + ")"})
+                                      "CREATE TABLE Orders (OrderNo INTEGER, Item TEXT, Qty INTEGER)", wide + ")",
+                                      // No key: each row is reached by its rowid.
+                                      "CREATE TABLE Visits (Ref TEXT, Seen DATETIME, Weight REAL, Note TEXT)",
+                                      "INSERT INTO Visits VALUES ('V1', '2024-01-05 10:00', 0.1234567890123456789, "
+                                      "'old'), ('V2', '2024-01-06T08:30:00.5', 1e-7, 'old')",
+                                      "CREATE TABLE Stock (Barcode INTEGER, Qty INTEGER)",
+                                      "INSERT INTO Stock VALUES (9300000000017, 1)"})
                     .ok());
+  }
+  // A second program's hold on the database file, for as long as it lives.
+  std::unique_ptr<database::Connection> HoldDatabase() {
+    std::unique_ptr<database::Connection> holder;
+    EXPECT_TRUE(database::Connection::Open(test::SqliteConnectionString(dir_.Path("shop.db")), &holder).ok());
+    EXPECT_TRUE(holder->Run("BEGIN EXCLUSIVE").ok());
+    return holder;
   }
   // One intake with posting, as a pass runs it.
   void Intake(Env* env = Env::Default()) {
     test::TestRun run(dir_, env);
     ReadSettings(run.ctx());
-    TakeInTransactions(run.ctx());
+    TakeInTransactions(run.ctx(), PostingFor(run.ctx()).get());
   }
   Rows Query(const std::string& sql) {
     return test::QueryRows(test::SqliteConnectionString(dir_.Path("shop.db")), sql);
@@ -66,9 +82,15 @@ TEST_F(DatabasePostingTest, UpdatesTheFoundRowOrAddsOneAndDeletesThePostedFile) 
   EXPECT_FALSE(dir_.Exists("2\\transact.xml.intake"));
   EXPECT_FALSE(dir_.Exists("3\\transact.xml.intake"));
   EXPECT_TRUE(Logged(dir_, "line 4 (Customers): posted; pair Id: column Id refuses the value"));
-  EXPECT_TRUE(Logged(dir_, "line 5 (Customers): not posted: none of the key columns (Id, Account, Name)"));
-  EXPECT_TRUE(Logged(dir_, "line 6 (Nope): not posted: no table named Nope"));
-  EXPECT_TRUE(Logged(dir_, "device 2: 1 records added, 3 updated, 2 lines not posted"));
+  // Refused lines go to the day's rejected file, as the device wrote them.
+  ASSERT_EQ(dir_.FilesUnder("Rejected").size(), 1u);
+  const std::string rejected = dir_.FilesUnder("Rejected")[0];
+  EXPECT_TRUE(Logged(dir_, "device 2 line 5 rejected (" + rejected +
+                               "): none of the key columns (Id, Account, Name)"));
+  EXPECT_TRUE(Logged(dir_, "device 2 line 6 rejected (" + rejected + "): no table named Nope"));
+  EXPECT_TRUE(Logged(dir_, "device 2: 4 lines posted, 0 kept for the next pass, 2 rejected"));
+  EXPECT_EQ(dir_.Read(rejected), TransactionLine("Customers", "Phone\t000\tBalance\t1") +
+                                     TransactionLine("Nope", "Id\t1"));
 }
 
 TEST_F(DatabasePostingTest, EachLinePostsOnlyItsOwnPairsUpToNineteen) {
@@ -95,7 +117,7 @@ TEST_F(DatabasePostingTest, FileStaysForALaterPassUntilItsLinesArePosted) {
   dir_.Write("Lumbra.ini", "appname=MS Access\xAE\r\npath=elsewhere.db\r\n");
   Intake();
   EXPECT_EQ(dir_.Read("7\\transact.xml.intake"), lines);
-  EXPECT_TRUE(Logged(dir_, "device 7: no database connection; transaction file kept"));
+  EXPECT_TRUE(Logged(dir_, "device 7 line 1 kept for the next pass: no database connection"));
   dir_.Write("Lumbra.ini", kAccessIni);
   // An unreadable file is not posted and stays.
   test::FaultEnv unreadable([](std::string_view op, const std::string& path) {
@@ -116,18 +138,84 @@ TEST_F(DatabasePostingTest, FileStaysForALaterPassUntilItsLinesArePosted) {
   EXPECT_EQ(Query("SELECT COUNT(*) FROM Customers WHERE Account = 'C5'"), Rows{"1"});
 }
 
-TEST_F(DatabasePostingTest, ReadOnlyDatabaseRefusesLineByLine) {
-  dir_.Write("8\\transact.xml.intake", TransactionLine("Orders", "OrderNo\t1"));
+TEST_F(DatabasePostingTest, UpdatesReachTheFoundRowWithoutKeysAndWithSixtyFourBitKeysInAnyLetterCase) {
+  const Rows untouched = Query("SELECT quote(Seen), quote(Weight) FROM Visits WHERE Ref = 'V1'");
+  dir_.Write("2\\transact.xml", TransactionLine("visits", "ref\tV1\tNote\tnew") +
+                                    TransactionLine("Visits", "Ref\tV2\tweight\t2.5") +
+                                    TransactionLine("STOCK", "barcode\t9300000000017\tQty\t5") +
+                                    TransactionLine("Stock", "Barcode\t9300000000024\tQty\t1"));
+  Intake();
+  EXPECT_TRUE(Logged(dir_, "device 2: 4 lines posted, 0 kept for the next pass, 0 rejected"));
+  // The date and the 19-digit real that the driver hands over altered are
+  // left exactly as they were.
+  EXPECT_EQ(Query("SELECT quote(Seen), quote(Weight) FROM Visits WHERE Ref = 'V1'"), untouched);
+  EXPECT_EQ(Query("SELECT Ref, Seen, Weight, Note FROM Visits ORDER BY rowid"),
+            (Rows{"V1|2024-01-05 10:00:00|0.123456789012346|new", "V2|2024-01-06 08:30:00|2.5|old"}));
+  EXPECT_EQ(Query("SELECT Barcode, Qty, typeof(Barcode) FROM Stock ORDER BY Barcode"),
+            (Rows{"9300000000017|5|integer", "9300000000024|1|integer"}));
+}
+
+TEST_F(DatabasePostingTest, LinesThatMeetALockedDatabaseWaitForTheNextPass) {
+  dir_.Write("Lumbra.ini", std::string(kAccessIni) + "dbtimeout=1\r\n");
+  const std::string later = TransactionLine("Orders", "OrderNo\t2") + TransactionLine("Orders", "OrderNo\t3");
+  dir_.Write("2\\transact.xml", TransactionLine("Orders", "OrderNo\t1"));
+  dir_.Write("3\\transact.xml", later);
+  // Another program takes the database once device 2's lines are in.
+  std::unique_ptr<database::Connection> holder;
+  test::FaultEnv env([&](std::string_view op, const std::string& path) {
+    if (op == "DeleteFile" && path.find("2/transact.xml.intake") != std::string::npos && !holder) {
+      holder = HoldDatabase();
+    }
+    return false;
+  });
+  Intake(&env);
+  holder.reset();
+  EXPECT_EQ(Query("SELECT OrderNo FROM Orders"), Rows{"1"});
+  EXPECT_EQ(dir_.Read("3\\transact.xml.intake"), later);
+  EXPECT_FALSE(dir_.Exists("Rejected"));
+  EXPECT_TRUE(Logged(dir_, "device 3 line 1 kept for the next pass"));
+  EXPECT_TRUE(Logged(dir_, "database is locked"));
+  Intake();
+  EXPECT_EQ(Query("SELECT OrderNo FROM Orders ORDER BY 1"), (Rows{"1", "2", "3"}));
+  EXPECT_FALSE(dir_.Exists("3\\transact.xml.intake"));
+}
+
+// The driver answers "no tables" for a file held busy past its time-out:
+// the pass then neither rejects lines nor empties the devices' tables.
+TEST_F(DatabasePostingTest, CatalogueHeldBusyKeepsEveryFileAndEveryTable) {
+  dir_.Write("Lumbra.ini", std::string(kAccessIni) + "dbtimeout=1\r\n");
+  dir_.Write("1\\menu.xml", "0\tc\tCustomers\r\n");
+  for (const char* table : {"1\\Customers.dat", "2\\Customers.dat"}) dir_.Write(table, "older");
+  const std::string line = TransactionLine("Orders", "OrderNo\t1");
+  dir_.Write("2\\transact.xml", line);
+  {
+    auto holder = HoldDatabase();
+    test::TestRun run(dir_);
+    RunPass(run.ctx());
+  }
+  EXPECT_EQ(dir_.Read("2\\transact.xml.intake"), line);
+  EXPECT_FALSE(dir_.Exists("Rejected"));
+  EXPECT_EQ(dir_.Read("1\\Customers.dat"), "older");
+  EXPECT_EQ(dir_.Read("2\\Customers.dat"), "older");
+  EXPECT_TRUE(Logged(dir_, "database: the table catalogue cannot be read: "));
+  test::TestRun run(dir_);
+  RunPass(run.ctx());
+  EXPECT_EQ(Query("SELECT OrderNo FROM Orders"), Rows{"1"});
+  EXPECT_NE(dir_.Read("2\\Customers.dat"), "older");
+}
+
+TEST_F(DatabasePostingTest, ReadOnlyDatabaseRejectsLineByLine) {
   test::TestRun run(dir_);
   RunContext& ctx = run.ctx();
   ctx.DataPath = "shop.db";
   OpenDatabaseConnection(ctx);
   ASSERT_NE(ctx.DbConnection, nullptr);
   ctx.DbConnection->SetReadOnly("the driver can only read this file");
-  PostDatabaseTransactions(ctx);
+  DeviceLines lines(8, SplitLines(TransactionLine("Orders", "OrderNo\t1")));
+  NewDatabasePosting()->PostDevice(ctx, lines);
   EXPECT_EQ(Query("SELECT COUNT(*) FROM Orders"), Rows{"0"});
-  EXPECT_TRUE(Logged(dir_, "device 8 line 1 (Orders): not posted: the database cannot be written: "
-                           "the driver can only read this file"));
+  EXPECT_EQ(lines.fate(0), LineFate::kRejected);
+  EXPECT_EQ(lines.reason(0), "the database cannot be written: the driver can only read this file");
 }
 
 }  // namespace

@@ -14,7 +14,7 @@ namespace {
 
 using dbftest::ReadingOf;
 
-// Runs a change of lumbra_test_child's "dbf-change" on a fresh table in a
+// Runs a change of lumbra_test_peer's "dbf-change" on a fresh table in a
 // child killed before its n-th write, for n = 1, 2, ... until the change
 // completes; each time the table must read as before or as changed, and
 // dbfread must count live records among live_counts.
@@ -39,7 +39,7 @@ void KillAtEveryWrite(const std::string& change, const std::string& changed_row,
       changed.replace(at, replaced_row.size(), changed_row);
     }
     int status =
-        test::RunProgram(test::TestChild({"dbf-change", change, dir / "T.DBF", std::to_string(n)}));
+        test::RunProgram(test::Peer({"dbf-change", change, dir / "T.DBF", std::to_string(n)}));
     ASSERT_TRUE(status == 0 || status == 77) << status;
     finished = status == 0;
     std::string after = ReadingOf(dir / "T.DBF");

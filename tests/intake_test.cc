@@ -5,6 +5,8 @@
 
 #include "intake/device_files.h"
 #include "intake/device_mail.h"
+#include "intake/placed_file.h"
+#include "intake/posting_journal.h"
 #include "run/run_driver.h"
 #include "support/test_util.h"
 
@@ -97,6 +99,14 @@ TEST(ApplyMailToMessages, HasNoRowOrMailLimit) {
   ASSERT_TRUE(ApplyMailToMessages(messages, mail, &out));
   EXPECT_NE(out.find("x\tid1499\tk\t\t\t\t\t\tv1499\t\r\n"), std::string::npos);
   EXPECT_FALSE(ApplyMailToMessages("", mail, &out));
+
+  // Memory follows the list's bytes: twelve million empty lines, which used
+  // to take a row of ten columns each (5 GB), now take next to nothing.
+  const std::string empty_lines = std::string(12000000, '\r') + "x\tid7\tk";
+  size_t before = test::PeakMemoryKiB();
+  ASSERT_TRUE(ApplyMailToMessages(empty_lines, mail, &out));
+  EXPECT_EQ(out, "x\tid7\tk\t\t\t\t\t\tv7\t\r\n");
+  EXPECT_LT(test::PeakMemoryKiB() - before, 100u * 1024);
 }
 
 TEST_F(IntakeTest, FailedStagingKeepsTheRecordsForTheNextPass) {
@@ -107,17 +117,19 @@ TEST_F(IntakeTest, FailedStagingKeepsTheRecordsForTheNextPass) {
   });
   Pass(&failing);
   EXPECT_EQ(dir_.Read("5\\transact.xml.intake"), records);
-  EXPECT_NE(Log().find("device 5: transaction file not staged, kept for a later pass"),
-            std::string::npos);
+  EXPECT_NE(Log().find("device 5: records not dropped, kept for a later pass"), std::string::npos);
 
-  dir_.Write("5\\transact.xml", "20061202abcdJobs\tJobno\tnewer\r\n");  // handed in meanwhile
+  // Handed in meanwhile: taken in by the same pass once the older records
+  // are done with, and archived after them.
+  const std::string newer = "20061202abcdJobs\tJobno\tnewer\r\n";
+  dir_.Write("5\\transact.xml", newer);
   Pass();
-  EXPECT_EQ(dir_.Read("tempdb.dat"), records);
-  EXPECT_EQ(dir_.Read("5\\transact.xml"), "20061202abcdJobs\tJobno\tnewer\r\n");
-  EXPECT_FALSE(dir_.Exists("Archive\\20261205\\5-143015-2-transact.xml"));  // archived once
-
-  Pass();
-  EXPECT_EQ(dir_.Read("tempdb.dat"), "20061202abcdJobs\tJobno\tnewer\r\n");
+  EXPECT_EQ(dir_.Read("tempdb.dat"), newer);
+  EXPECT_FALSE(dir_.Exists("5\\transact.xml"));
+  EXPECT_FALSE(dir_.Exists("5\\transact.xml.intake"));
+  EXPECT_EQ(dir_.Read("Archive\\20261205\\5-143015-transact.xml"), records);
+  EXPECT_EQ(dir_.Read("Archive\\20261205\\5-143015-2-transact.xml"), newer);
+  EXPECT_FALSE(dir_.Exists("Archive\\20261205\\5-143015-3-transact.xml"));
 }
 
 TEST_F(IntakeTest, EveryEarlierFailureLeavesTheDeviceFileInPlace) {
@@ -128,7 +140,7 @@ TEST_F(IntakeTest, EveryEarlierFailureLeavesTheDeviceFileInPlace) {
   const Case cases[] = {
       {"RenameFile", "transact.xml.taken", "6\\transact.xml"},
       {"WriteFile", "-transact.xml", "6\\transact.xml.taken"},
-      {"AppendFile", "mailX.txt", "6\\transact.xml.intake"},
+      {"WriteFile", "transact.xml.mail", "6\\transact.xml.intake"},
   };
   for (const Case& c : cases) {
     test::TempDir dir;
@@ -143,6 +155,39 @@ TEST_F(IntakeTest, EveryEarlierFailureLeavesTheDeviceFileInPlace) {
     PassIn(dir);
     EXPECT_EQ(dir.Read("tempdb.dat"), "20061201abcdJobs\tJobno\t9\r\n") << c.op;
   }
+}
+
+// The device's folder is full for two passes, then its mail log cannot be
+// written for two more: each mail line reaches the log and the message list
+// once, and the device's other records do not wait for the log.
+TEST_F(IntakeTest, MailReachesTheLogAndTheListOncePerHandInWhateverFails) {
+  const std::string mail = "20061201abcdMail\tm1\tOffice\tRead\r\n";
+  const std::string job = "20061201abcdJobs\tJobno\t9\r\n";
+  dir_.Write("6\\transact.xml", mail + job);
+  dir_.Write("6\\messages.txt", "1\tm1\tOffice\r\n");
+  ClockEnv full([](std::string_view op, const std::string& path) {
+    return (op == "WriteFile" || op == "AppendFile") && path.find(NativePath("/6/")) != std::string::npos;
+  });
+  ClockEnv no_log([](std::string_view op, const std::string& path) {
+    return op == "AppendFile" && path.ends_with("mailX.txt");
+  });
+  Pass(&full);
+  Pass(&full);
+  EXPECT_EQ(dir_.Read("6\\transact.xml.intake"), mail + job);
+  EXPECT_FALSE(dir_.Exists("tempdb.dat"));
+  Pass(&no_log);
+  EXPECT_EQ(dir_.Read("tempdb.dat"), job);  // posted without waiting for the log
+  EXPECT_FALSE(dir_.Exists("6\\transact.xml.intake"));
+  EXPECT_FALSE(dir_.Exists("6\\mailX.txt"));
+  Pass(&no_log);
+  Pass();
+  EXPECT_EQ(dir_.Read("6\\mailX.txt"), mail);
+  EXPECT_EQ(dir_.Read("6\\messages.txt"), "1\tm1\tOffice\t\t\t\t\t\tRead\t\r\n");
+  EXPECT_FALSE(dir_.Exists("6\\transact.xml.mail"));
+  EXPECT_NE(Log().find("device 6: mail not yet logged and applied, tried again by the next pass"),
+            std::string::npos);
+  Pass();
+  EXPECT_EQ(dir_.Read("6\\mailX.txt"), mail);
 }
 
 TEST_F(IntakeTest, AFileHandedInDuringThePassWaitsForTheNext) {
@@ -170,6 +215,125 @@ TEST(DeviceNames, RoundsHalvesToEvenAndSkipsOutOfRange) {
   EXPECT_EQ(names[0], "Zero");
   EXPECT_EQ(names[7], "Later");
   EXPECT_EQ(names[99], "");
+
+  // A list that is there but cannot be read leaves every device without a
+  // name, and the log says so; a missing list is no news.
+  test::FaultEnv unreadable([](std::string_view op, const std::string& path) {
+    return op == "ReadFile" && path.ends_with("devicenames.xml");
+  });
+  test::TestRun failing(dir, &unreadable);
+  ReadDeviceNames(failing.ctx());
+  EXPECT_EQ(failing.ctx().DeviceNames[4], "");
+  EXPECT_NE(dir.Read("Lumbra.log").find("devicenames.xml not read, the devices have no names"),
+            std::string::npos);
+  test::TempDir empty;
+  test::TestRun missing(empty);
+  ReadDeviceNames(missing.ctx());
+  EXPECT_EQ(empty.Read("Lumbra.log"), "");
+}
+
+// Undoing a half-posted line: a change is undone only while its bytes still
+// hold what was written; one that never reached the file, or was undone
+// before, is left quietly; one another program overwrote is left and said;
+// a group goes back whole or not at all; a lock another program holds
+// stops the undoing, for a later pass to try again.
+TEST(UndoChanges, UndoesOnlyWhatIsStillOursAndGroupsWhole) {
+  test::TempDir dir;
+  const std::string path = dir.Path("T");
+  dir.Write("T", "xxzzppssaa");
+  auto change = [&](uint64_t at, std::string after, int group = 0) {
+    return FileChange{path, 100 + at, at, "aa", std::move(after), "aa", group};
+  };
+  const std::vector<FileChange> changes = {
+      change(0, "xx"),                          // ours: undone
+      change(2, "yy"),                          // overwritten since: left
+      change(4, "pp", 7), change(6, "qq", 7),   // a group with an overwritten member
+      change(8, "bb")};                         // never written
+  std::vector<std::string> notes;
+  ASSERT_TRUE(UndoChanges(Env::Default(), changes, 100, &notes).ok());
+  EXPECT_EQ(dir.Read("T"), "aazzppssaa");
+  EXPECT_EQ(notes.size(), 4u);  // one undone, three left
+  notes.clear();
+  ASSERT_TRUE(UndoChanges(Env::Default(), changes, 100, &notes).ok());  // again: no harm
+  EXPECT_EQ(dir.Read("T"), "aazzppssaa");
+
+  dir.Write("T", "xxzzppqqaa");
+  std::unique_ptr<RandomRWFile> other;
+  ASSERT_TRUE(Env::Default()->OpenRandomRW(path, true, &other).ok());
+  ASSERT_TRUE(other->LockRange(106, 1, true, 0).ok());
+  EXPECT_TRUE(UndoChanges(Env::Default(), changes, 50, &notes).IsBusy());
+  other->UnlockRange(106, 1);
+  ASSERT_TRUE(UndoChanges(Env::Default(), changes, 50, &notes).ok());
+  EXPECT_EQ(dir.Read("T"), "aazzaaaaaa");
+}
+
+// The journal of a device's intake file of `lines` lines, none done yet.
+JournalState NewJournal(int device, size_t lines) {
+  JournalState st;
+  st.device = device;
+  st.source = std::to_string(device) + "\\transact.xml.intake";
+  st.line_count = lines;
+  st.fates.assign(lines, LineFate::kUnreported);
+  st.reasons.assign(lines, "");
+  return st;
+}
+
+// A journal cut short inside a record (a power cut) is read up to the last
+// whole record.
+TEST(PostingJournal, ACutShortRecordEndsTheJournal) {
+  test::TempDir dir;
+  test::TestRun run(dir);
+  std::unique_ptr<PostingJournal> journal;
+  ASSERT_TRUE(PostingJournal::Start(run.ctx(), NewJournal(4, 3), &journal).ok());
+  journal->LineEnded(0, LineFate::kPosted, "");
+  journal->LineBegins(1);
+  journal->WillChange(FileChange{"T", 1, 2, "a", "b", "a", 0});
+  journal->LineEnded(1, LineFate::kRejected, "too wide");
+  journal.reset();
+  std::string bytes = dir.Read("Lumbra.journal");
+  for (size_t cut : {size_t{0}, size_t{3}}) {
+    dir.Write("Lumbra.journal", bytes.substr(0, bytes.size() - cut));
+    JournalState st;
+    ASSERT_TRUE(ReadJournal(run.ctx(), &st));
+    EXPECT_EQ(st.device, 4);
+    EXPECT_EQ(st.fates[0], LineFate::kPosted);
+    // Whole: line 2 rejected. Cut inside its fate: line 2 still under way.
+    EXPECT_EQ(st.line_open, cut != 0) << cut;
+    EXPECT_EQ(st.open_changes.size(), cut != 0 ? 1u : 0u);
+    EXPECT_EQ(st.fates[1], cut != 0 ? LineFate::kUnreported : LineFate::kRejected);
+  }
+}
+
+// Four files a killed pass was placing, one line each: ready and still
+// under its temporary name; ready and renamed already; begun but not ready;
+// ready, then given up. The next pass puts the first in place and counts
+// the lines of the first two posted; the other temporary files go and their
+// lines are posted again.
+TEST(PostingJournal, PlacedFilesAreFinishedOrDiscarded) {
+  test::TempDir dir;
+  test::TestRun run(dir);
+  std::unique_ptr<PostingJournal> journal;
+  ASSERT_TRUE(PostingJournal::Start(run.ctx(), NewJournal(2, 4), &journal).ok());
+  std::vector<PlacedFile> files;
+  for (size_t i = 0; i < 4; ++i) {
+    std::string name = dir.Path("F" + std::to_string(i) + ".TXT");
+    files.push_back(PlacedFile{name + ".part", name, {i}});
+    journal->FileBegins(files[i]);
+    if (i != 1) dir.Write("F" + std::to_string(i) + ".TXT.part", "rows");
+  }
+  dir.Write("F1.TXT", "rows");
+  journal->FilesReady({files[0], files[1], files[3]});
+  journal->FileBegins(files[3]);
+  journal.reset();
+
+  JournalState st;
+  ASSERT_TRUE(ReadJournal(run.ctx(), &st));
+  std::vector<std::string> notes;
+  ASSERT_TRUE(FinishPlacedFiles(run.ctx(), &st, &notes).ok());
+  EXPECT_EQ(st.fates, (std::vector<LineFate>{LineFate::kPosted, LineFate::kPosted,
+                                             LineFate::kUnreported, LineFate::kUnreported}));
+  EXPECT_EQ(dir.FilesUnder(""), (std::vector<std::string>{"F0.TXT", "F1.TXT", "Lumbra.journal"}));
+  EXPECT_EQ(notes.size(), 3u);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "backends/myob/myob.h"
+#include "intake/posting.h"
 #include "text/lines.h"
 #include "text/numbers.h"
 #include "support/test_util.h"
@@ -67,6 +68,16 @@ class MyobSaleFilesTest : public ::testing::Test {
     return run_->ctx();
   }
 
+  // Posts a device's lines as a pass does, and tells what became of them.
+  std::vector<LineFate> Post(const std::string& staged, int edition, int device = 3) {
+    RunContext& ctx = run_->ctx();
+    DeviceLines lines(device, SplitLines(staged));
+    WriteMyobSaleFiles(ctx, ReadMyobReference(ctx, edition), lines);
+    std::vector<LineFate> fates;
+    for (size_t i = 0; i < lines.size(); ++i) fates.push_back(lines.fate(i));
+    return fates;
+  }
+
   std::string File(const std::string& kind, const std::string& device = "Van3") {
     return "myob\\Tamsel" + kind + "202403050907" + device + ".TXT";
   }
@@ -82,29 +93,35 @@ class MyobSaleFilesTest : public ::testing::Test {
   std::unique_ptr<test::TestRun> run_;
 };
 
-TEST_F(MyobSaleFilesTest, FilesWithoutRecordsAreNotLeftBehind) {
-  // An earlier pass in the same minute left a service file: it is replaced,
-  // and a replacement without records is removed.
+TEST_F(MyobSaleFilesTest, NoFileWithoutRecordsAndNoFileReplaced) {
+  // A service file an earlier pass left in the same minute may hold sales
+  // MYOB has not imported yet: it stays, and the new one gets a number.
   dir_.Write(File("SERVSALE"), "older\r\n");
-  dir_.Write("tempdb.dat", Record("InvoiceLines", "Customer\tAcme\tItem\tWidget\tExtend\t1") +
-                               Record("Customers", "Name\tAcme"));
-  RunContext& ctx = Start();
-  WriteMyobSaleFiles(ctx, 3, kMyobPremier9);
+  Start();
+  EXPECT_EQ(Post(Record("InvoiceLines", "Customer\tAcme\tItem\tWidget\tExtend\t1") +
+                     Record("Customers", "Name\tAcme") +
+                     Record("InvoiceLines", "Customer\tAcme\tAccount Number\t4-1\tExtend\t2"),
+                 kMyobPremier9),
+            (std::vector<LineFate>{LineFate::kPosted, LineFate::kPassedOver, LineFate::kPosted}));
   EXPECT_TRUE(dir_.Exists(File("ITEMSALE")));
-  EXPECT_FALSE(dir_.Exists(File("SERVSALE")) || dir_.Exists(File("SLIPS")));
+  EXPECT_EQ(dir_.Read(File("SERVSALE")), "older\r\n");
+  EXPECT_TRUE(dir_.Exists(File("SERVSALE", "Van3-2")));
+  EXPECT_FALSE(dir_.Exists(File("SLIPS")));
 
-  // Nothing to import at all: no file stays.
-  dir_.Write("tempdb.dat", Record("Customers", "Name\tAcme"));
-  WriteMyobSaleFiles(ctx, 3, kMyobPremier9);
-  EXPECT_FALSE(dir_.Exists(File("ITEMSALE")));
-  EXPECT_EQ(dir_.Read("tempdb.dat"), Record("Customers", "Name\tAcme"));
+  // Nothing to import at all: no file.
+  const size_t files = dir_.FilesUnder("myob").size();
+  EXPECT_EQ(Post(Record("Customers", "Name\tAcme"), kMyobPremier9),
+            std::vector<LineFate>{LineFate::kPassedOver});
+  EXPECT_EQ(dir_.FilesUnder("myob").size(), files);
 }
 
 TEST_F(MyobSaleFilesTest, EachEditionWritesItsOwnLayout) {
-  dir_.Write("myob\\NONCONTAXCODE.TXT", "Code\tx\tx\tRate\r\nS\tStandard\tG\t15\r\n");
-  dir_.Write("tempdb.dat",
-             Record("InvoiceLines", "Customer\tA\tItem\tExport crate\tExtend\t10\tPaymenttype\tEft") +
-                 Record("InvoiceLines", "Customer\tA\tAccount Number\t4-2\tExtend\t10"));
+  // A tax code file named in other letters is found as well.
+  std::remove(dir_.Path("myob\\NONCONTAXCODE.TXT").c_str());
+  dir_.Write("myob\\NonConTaxCode.txt", "Code\tx\tx\tRate\r\nS\tStandard\tG\t15\r\n");
+  const std::string staged =
+      Record("InvoiceLines", "Customer\tA\tItem\tExport crate\tExtend\t10\tPaymenttype\tEft") +
+      Record("InvoiceLines", "Customer\tA\tAccount Number\t4-2\tExtend\t10");
   struct Expected {
     int edition;
     size_t item_titles, service_titles;
@@ -115,9 +132,10 @@ TEST_F(MyobSaleFilesTest, EachEditionWritesItsOwnLayout) {
                             Expected{kMyobAccounting15, 47, 43, "N-T", "0.00"},
                             Expected{kMyobBusinessBasics1, 37, 35, "E", "1.50"}}) {
     SCOPED_TRACE(e.edition);
-    RunContext& ctx = Start();
-    WriteMyobSaleFiles(ctx, 3, e.edition);
+    Start();
+    Post(staged, e.edition);
     std::vector<std::string> items = FileLines("ITEMSALE"), services = FileLines("SERVSALE");
+    for (const char* kind : {"ITEMSALE", "SERVSALE"}) std::remove(dir_.Path(File(kind)).c_str());
     ASSERT_EQ(items.size() + services.size(), 4u);
     EXPECT_EQ(Tabs(items[0]).size(), e.item_titles);
     EXPECT_EQ(Tabs(services[0]).size(), e.service_titles);
@@ -138,13 +156,13 @@ TEST_F(MyobSaleFilesTest, EachEditionWritesItsOwnLayout) {
 }
 
 TEST_F(MyobSaleFilesTest, MissingReferenceFilesLeaveDefaults) {
-  dir_.Write("tempdb.dat", Record("InvoiceLines", "Customer\tA\tItem\tWidget\tExtend\t10") +
-                               Record("Jobs", "Employee\tKim\tActivity\tLabour"));
   for (const char* kind : {"NONCONTAXCODE", "ITEM", "ACTIVITY"}) {
     std::remove(dir_.Path(std::string("myob\\") + kind + ".TXT").c_str());
   }
-  RunContext& ctx = Start();
-  WriteMyobSaleFiles(ctx, 3, kMyobAccounting15);
+  Start();
+  Post(Record("InvoiceLines", "Customer\tA\tItem\tWidget\tExtend\t10") +
+           Record("Jobs", "Employee\tKim\tActivity\tLabour"),
+       kMyobAccounting15);
   std::vector<std::string> items = FileLines("ITEMSALE"), slips = FileLines("SLIPS");
   ASSERT_EQ(items.size() + slips.size(), 4u);
   auto item = Cells(items[0], items[1]);
@@ -155,34 +173,46 @@ TEST_F(MyobSaleFilesTest, MissingReferenceFilesLeaveDefaults) {
   EXPECT_NE(dir_.Read("Lumbra.log").find("ITEM.TXT not read"), std::string::npos);
 }
 
-TEST_F(MyobSaleFilesTest, ItemSaleFileThatCannotBeCreatedStopsTheDevice) {
-  const std::string staged = Record("InvoiceLines", "Customer\tA\tAccount Number\t4\tExtend\t1") +
+// The item-sale file cannot be written, or cannot be renamed into place: its
+// line is kept, no trace of the file is left for MYOB, and the device's other
+// files are written.
+TEST_F(MyobSaleFilesTest, AFileThatCannotBePlacedKeepsItsLinesAndLeavesNothing) {
+  const std::string staged = Record("InvoiceLines", "Customer\tA\tItem\tWidget\tExtend\t1") +
+                             Record("InvoiceLines", "Customer\tA\tAccount Number\t4\tExtend\t1") +
                              Record("Jobs", "Employee\tKim");
-  dir_.Write("tempdb.dat", staged);
-  test::FaultEnv env(
-      [](std::string_view op, const std::string& path) {
-        return op == "WriteFile" && path.find("ITEMSALE") != std::string::npos;
-      },
-      &clock_);
-  RunContext& ctx = Start(&env);
-  EXPECT_FALSE(WriteMyobSaleFiles(ctx, 3, kMyobAccounting15).ok());  // nothing written
-  for (const char* kind : {"ITEMSALE", "SERVSALE", "SLIPS"}) EXPECT_FALSE(dir_.Exists(File(kind)));
-  EXPECT_EQ(dir_.Read("tempdb.dat"), staged);
-  EXPECT_NE(dir_.Read("Lumbra.log").find("not created"), std::string::npos);
+  for (const char* op : {"WriteFile", "RenameFile"}) {
+    SCOPED_TRACE(op);
+    test::FaultEnv env(
+        [op](std::string_view o, const std::string& path) {
+          return o == op && path.find("ITEMSALE") != std::string::npos;
+        },
+        &clock_);
+    Start(&env);
+    EXPECT_EQ(Post(staged, kMyobAccounting15),
+              (std::vector<LineFate>{LineFate::kKept, LineFate::kPosted, LineFate::kPosted}));
+    for (const std::string& f : dir_.FilesUnder("myob")) {
+      EXPECT_EQ(f.find("ITEMSALE"), std::string::npos) << f;
+    }
+    EXPECT_TRUE(dir_.Exists(File("SERVSALE")));
+    EXPECT_TRUE(dir_.Exists(File("SLIPS")));
+    EXPECT_NE(dir_.Read("Lumbra.log").find("ITEMSALE202403050907Van3.TXT not written, its 1 lines"),
+              std::string::npos);
+    for (const char* kind : {"SERVSALE", "SLIPS"}) std::remove(dir_.Path(File(kind)).c_str());
+  }
 }
 
 TEST_F(MyobSaleFilesTest, DeviceNamesAreMadeSafeForFileNames) {
-  dir_.Write("tempdb.dat", Record("InvoiceLines", "Customer\tA\tExtend\t1"));
+  const std::string staged = Record("InvoiceLines", "Customer\tA\tExtend\t1");
   RunContext& ctx = Start();
   const std::string name = "..\\up/x:1|\x01*?";
   ctx.DeviceNames[3] = name;
-  WriteMyobSaleFiles(ctx, 3, kMyobAccounting15);
+  Post(staged, kMyobAccounting15);
   EXPECT_TRUE(dir_.Exists(File("ITEMSALE", "___up_x_1____")));
   EXPECT_EQ(ctx.DeviceNames[3], name);  // the name itself stays as read
 
   // A device without a name gets the stamp alone.
   ctx.DeviceNames[4].clear();
-  WriteMyobSaleFiles(ctx, 4, kMyobAccounting15);
+  Post(staged, kMyobAccounting15, 4);
   EXPECT_TRUE(dir_.Exists(File("ITEMSALE", "")));
   EXPECT_EQ(FileNameSafe("a.b...c<d>e\"f\x7Fg"), "a.b___c_d_e_f_g");
 }
@@ -227,11 +257,11 @@ TEST_F(MyobSaleFilesTest, AnyBytesAreTakenWithoutHarm) {
   dir_.Write("myob\\ITEM.TXT", junk);
   dir_.Write("myob\\ACTIVITY.TXT", junk);
   dir_.Write("myob\\NONCONTAXCODE.TXT", "h\nS\t\t\t" + junk);
-  dir_.Write("tempdb.dat", Record("InvoiceLines", junk) + Record("Jobs", "Employee\t" + junk) +
-                               "\r\n\t\t\r" + junk + std::string("\0\r\n", 3) +
-                               Record("InvoiceLines", "Qty\t1e300\tSell1\t1e300\tExtend\t-$"));
-  RunContext& ctx = Start();
-  for (int edition = 0; edition < 4; ++edition) WriteMyobSaleFiles(ctx, 3, edition);
+  const std::string staged = Record("InvoiceLines", junk) + Record("Jobs", "Employee\t" + junk) +
+                             "\r\n\t\t\r" + junk + std::string("\0\r\n", 3) +
+                             Record("InvoiceLines", "Qty\t1e300\tSell1\t1e300\tExtend\t-$");
+  Start();
+  for (int edition = 0; edition < 4; ++edition) Post(staged, edition);
   std::vector<std::string> items = FileLines("ITEMSALE");
   ASSERT_FALSE(items.empty());
   EXPECT_EQ(Cells(items[0], items.back())["Quantity"], "1e300");

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 
@@ -81,6 +82,37 @@ TEST_F(QuickBooksIifTest, SectionsEndAtTheNextBangLineAndServicesAccumulate) {
   EXPECT_EQ(dir_.Read("1\\Customers.dat"), "older");
   EXPECT_NE(dir_.Read("Lumbra.log").find("IIF section EMP gave no rows, table 1\\Employee.dat left"),
             std::string::npos);
+}
+
+// A file that repeats "!INVITEM" before every item: each table is written
+// once, as the last section that gave it rows left it. Activity holds every
+// service up to the end of the last INVITEM section, not the one in the
+// customer section after it.
+TEST_F(QuickBooksIifTest, ASectionLineBeforeEveryRecordWritesEachTableOnce) {
+  std::string text = "!HDR\r\nHDR\r\n";
+  auto item = [](const std::string& code, const char* type) {
+    return "INVITEM\t" + code + "\t\t\t" + type + std::string(8, '\t') + "\r\n";
+  };
+  for (int i = 0; i < 8000; ++i) {
+    const bool service = i % 2 == 1;
+    text += "!INVITEM\r\n" +
+            item((service ? "S" : "P") + std::to_string(i), service ? "SERV" : "INVENTORY");
+  }
+  text += "!CUST\r\n" + item("Late", "SERV");
+  dir_.Write("quickbooks\\Tamsel.IIF", text);
+  ExportQuickBooksIif(ctx());
+
+  Lines activity = Table("Activity"), stock = Table("StockItems");
+  ASSERT_EQ(activity.size(), 4001u);
+  EXPECT_EQ(std::count(activity.begin(), activity.end(), "Late\t\t\t"), 0);
+  ASSERT_EQ(stock.size(), 2u);
+  EXPECT_EQ(stock[1], "P7998\t\t\t\t\t\t\t\t\t");
+  const std::string log = dir_.Read("Lumbra.log");
+  for (const char* table : {"1\\Activity.dat written", "1\\StockItems.dat written"}) {
+    size_t first = log.find(table);
+    EXPECT_NE(first, std::string::npos) << table;
+    EXPECT_EQ(log.find(table, first + 1), std::string::npos) << table;
+  }
 }
 
 TEST_F(QuickBooksIifTest, MissingAndTinyFiles) {

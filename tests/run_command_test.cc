@@ -1,4 +1,4 @@
-// The platform's Env: RunCommand, with lumbra_test_child as the program,
+// The platform's Env: RunCommand, with lumbra_test_peer as the program,
 // and on Windows the names it converts.
 #include <gtest/gtest.h>
 
@@ -17,7 +17,7 @@
 namespace lumbra {
 namespace {
 
-using test::TestChild;
+using test::Peer;
 
 #ifndef _WIN32
 CommandSpec Shell(const std::string& script) {
@@ -44,13 +44,13 @@ TEST(RunCommandTest, FeedsInputAndCollectsOutputAsBytes) {
   // flow at the same time.
   std::string input(3 << 20, 'x');
   input += std::string("\0\r\n\r tail\x1A", 10);
-  ASSERT_TRUE(env->RunCommand(Limited(TestChild({"cat"}), input), &result).ok());
+  ASSERT_TRUE(env->RunCommand(Limited(Peer({"cat"}), input), &result).ok());
   EXPECT_EQ(result.end, CommandResult::End::kExited);
   EXPECT_EQ(result.exit_status, 0);
   EXPECT_EQ(result.output, input);
 
   // A program that never reads a large input: the writer here is not hurt.
-  ASSERT_TRUE(env->RunCommand(Limited(TestChild({"exit", "3", "first", "second"}), input), &result)
+  ASSERT_TRUE(env->RunCommand(Limited(Peer({"exit", "3", "first", "second"}), input), &result)
                   .ok());
   EXPECT_EQ(result.exit_status, 3);
   EXPECT_EQ(result.first_error_line, "first");
@@ -67,7 +67,7 @@ TEST(RunCommandTest, ArgumentsEnvironmentAndFolder) {
   // blanks, quotes and backslashes before them.
   const std::vector<std::string> args = {"a b", "", "say \"hi\"", "C:\\dir\\", "\\\\\"x",
                                          "caf\xE9\t\x80"};
-  CommandSpec echo = TestChild({"echo"});
+  CommandSpec echo = Peer({"echo"});
   echo.argv.insert(echo.argv.end(), args.begin(), args.end());
   std::string out;
   ASSERT_EQ(test::RunProgram(echo, &out), 0);
@@ -77,7 +77,7 @@ TEST(RunCommandTest, ArgumentsEnvironmentAndFolder) {
 
   test::TempDir dir;
   // PATH is in every environment: the command's value replaces it.
-  CommandSpec command = TestChild({"print-env", "PATH", "LUMBRA_TEST_NEW"});
+  CommandSpec command = Peer({"print-env", "PATH", "LUMBRA_TEST_NEW"});
   command.environment = {{"PATH", "replaced"}, {"LUMBRA_TEST_NEW", "a b"}};
   command.working_dir = dir.path();
   CommandResult result;
@@ -86,7 +86,7 @@ TEST(RunCommandTest, ArgumentsEnvironmentAndFolder) {
 
   command.argv = {dir.Path("missing-program")};
   EXPECT_FALSE(Env::Default()->RunCommand(command, &result).ok());
-  command = TestChild({"exit", "0"});
+  command = Peer({"exit", "0"});
   command.working_dir = dir.Path("missing");
   EXPECT_FALSE(Env::Default()->RunCommand(command, &result).ok());
 }
@@ -95,7 +95,7 @@ TEST(RunCommandTest, LimitsKillTheWholeCommand) {
   Env* env = Env::Default();
   CommandResult result;
   // Long enough for the program to start and write, even under Wine.
-  CommandSpec command = TestChild({"sleep", "30000", "partial"});
+  CommandSpec command = Peer({"sleep", "30000", "partial"});
   command.time_limit_ms = 1500;
   auto start = std::chrono::steady_clock::now();
   ASSERT_TRUE(env->RunCommand(command, &result).ok());
@@ -108,7 +108,7 @@ TEST(RunCommandTest, LimitsKillTheWholeCommand) {
   // it held is free at once.
   test::TempDir dir;
   dir.Write("table", "");
-  command = TestChild({"run", "lock-range", dir.Path("table"), "0", "1", "30000", dir.Path("ready")});
+  command = Peer({"run", "hold", dir.Path("table"), "0", "30000", dir.Path("ready")});
   command.time_limit_ms = 2000;
   ASSERT_TRUE(env->RunCommand(command, &result).ok());
   EXPECT_EQ(result.end, CommandResult::End::kTimedOut);
@@ -127,7 +127,7 @@ TEST(RunCommandTest, LimitsKillTheWholeCommand) {
   EXPECT_LT(SecondsSince(start), 5);
 #endif
 
-  command = TestChild({"write", "-1"});
+  command = Peer({"write", "-1"});
   command.output_limit = 100000;
   ASSERT_TRUE(env->RunCommand(command, &result).ok());
   EXPECT_EQ(result.end, CommandResult::End::kOutputTooLarge);

@@ -19,11 +19,18 @@ Parsed Parse(std::string_view text) {
 }
 
 TEST(ParseSettings, TakesExactKeysAndTheLastOfEach) {
-  Parsed p = Parse("APPNAME=x\r\nappname= MS Access\xAE\r\npath=a\npath= b \rjunk=1\r\n");
+  Parsed p = Parse("APPNAME=x\r\nappname= MS Access\xAE\r\npath=a\rpath= b \rjunk=1\r\n");
   EXPECT_EQ(p.name, " MS Access\xAE");  // a blank after "=" is part of the name
   EXPECT_EQ(p.path, " b ");
+  EXPECT_EQ(Parse("appname=x\npath=/srv/books/\n").path, "/srv/books/");  // edited on Linux
   EXPECT_EQ(Parse(" appname=x\r\npath =y").name, "");
   EXPECT_EQ(Parse("appname=\r\n").name, "");
+  // The database time-out: whole seconds, the last line wins, nonsense and
+  // "no limit" fall back to the default.
+  const std::pair<const char*, int> timeouts[] = {
+      {"", 30}, {"dbtimeout=5\r\n", 5}, {"dbtimeout=5\r\ndbtimeout=7", 7}, {"dbtimeout=0", 30},
+      {"dbtimeout=-3", 30}, {"dbtimeout=5s", 30}, {"dbtimeout=5\r\ndbtimeout=", 30}, {"DBTIMEOUT=5", 30}};
+  for (const auto& [text, seconds] : timeouts) EXPECT_EQ(ParseDbTimeout(text), seconds) << text;
 }
 
 // Aurora wants the folder of its database; MoneyWorks Gold a document; the

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "support/test_util.h"
+#include "text/lines.h"
 
 namespace lumbra {
 namespace {
@@ -40,7 +41,8 @@ TEST(LineCoding, EncodesTabsSpacesShiftsTheRestAndDecodesBack) {
   EXPECT_EQ(EncodeLine(""), "");
   std::string all;
   for (int c = 1; c < 252; ++c) {
-    if (c != 5 && c != 28) all.push_back(static_cast<char>(c));  // 5 and 28 collide with tab/space
+    // 5 collides with the tab; 6 and 28 are coded as blanks.
+    if (c != 5 && c != 6 && c != 28) all.push_back(static_cast<char>(c));
   }
   EXPECT_EQ(DecodeLine(EncodeLine(all)), all);
 }
@@ -48,9 +50,26 @@ TEST(LineCoding, EncodesTabsSpacesShiftsTheRestAndDecodesBack) {
 TEST(LineCoding, BytesWithoutCodedCounterpartNeverCutALine) {
   // ü ý þ ÿ become u y t y before coding.
   EXPECT_EQ(EncodeLine("M\xFC\xFD\xFE\xFFz"), EncodeLine("Muytyz"));
+  // A byte that would code to a line feed or to the coded tab is a blank:
+  // the row keeps its line and its fields on the device.
+  EXPECT_EQ(EncodeLine("a\x06" "b\x1C" "c\td"), "e$f$g h");
   // Bytes 0 to 3 have no decoded form and are dropped; the rest survives.
   EXPECT_EQ(DecodeLine(std::string("e\x00\x01\x02\x03" "f", 6)), "ab");
   EXPECT_EQ(DecodeLine(std::string("\x03xyz", 4)), "tuv");
+}
+
+// A text with any carriage return ends its lines there only, so a lone line
+// feed stays inside its line; a text without one (edited on Linux) ends its
+// lines at line feeds.
+TEST(LineReading, ATextWithAnyCarriageReturnEndsLinesOnlyAtIt) {
+  const std::pair<std::string, std::vector<std::string>> cases[] = {
+      {"a\r\nb\nc\rd", {"a", "b\nc", "d"}},
+      {"notes\nmore\r\n\r\n", {"notes\nmore", ""}},
+      {"a\n\r", {"a\n"}},
+      {"a\nb\n\nc", {"a", "b", "", "c"}},
+      {"last without an end", {"last without an end"}},
+      {"", {}}};
+  for (const auto& [text, lines] : cases) EXPECT_EQ(SplitLines(text), lines) << text;
 }
 
 TEST(RunBuffers, ShiftLineCodesAndCopySideBufferReplacesTheRowsBySortedSideRows) {

@@ -17,7 +17,8 @@ for f in "$linux" "$win" "$bench"; do
 done
 scratch=$(mktemp -d /tmp/lumbra-pass-bench-XXXXXX)
 prefix=$PWD/build-win64/wine-prefix
-export WINEPREFIX=$prefix WINEDEBUG=-all
+. tools/wine-env.sh
+wine_env win64 "$prefix"
 cleanup() {
   /usr/lib/wine/wineserver -k 2>/dev/null || true
   rm -rf "$scratch"
@@ -30,7 +31,7 @@ trap cleanup EXIT
 tools/wine-run.sh --prefix "$prefix" -- "$win" --version >/dev/null
 /usr/lib/wine/wineserver -k 2>/dev/null || true
 /usr/lib/wine/wineserver -p
-/usr/lib/wine/wine64 wineboot </dev/null >/dev/null 2>&1
+"$loader" wineboot </dev/null >/dev/null 2>&1
 
 # Two passes on a fresh copy: the first posts the device's lines, exports
 # and serves the device folders; the second, with nothing handed in, only

@@ -27,20 +27,8 @@ if [ -z "$prefix" ] || [ $# -eq 0 ]; then
   exit 2
 fi
 case "$prefix" in /*) ;; *) prefix="$PWD/$prefix" ;; esac
-if [ "$prefix" = "${HOME:-/root}/.wine" ]; then
-  echo "wine-run.sh: refusing to use the user's own prefix $prefix" >&2
-  exit 2
-fi
-
-if [ "$arch" = win32 ]; then loader=/usr/lib/wine/wine; else loader=/usr/lib/wine/wine64; fi
-if [ ! -x "$loader" ]; then
-  echo "wine-run.sh: $loader is missing (Debian package ${arch/win64/wine64}${arch/win32/wine32:i386})" >&2
-  exit 127
-fi
-
-export WINEPREFIX="$prefix" WINEARCH="$arch" WINEDEBUG=-all LANG=C.UTF-8 LC_ALL=C.UTF-8
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-unset DISPLAY WAYLAND_DISPLAY
+. "$(dirname "$0")/wine-env.sh"
+wine_env "$arch" "$prefix" || exit 127
 
 # The prefix is made once, under a lock: ctest may start several programs at
 # the same moment.

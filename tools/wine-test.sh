@@ -14,23 +14,16 @@ if [ -z "$arch" ]; then
   echo "wine-test.sh: $build is not a Windows build configured for Wine" >&2
   exit 2
 fi
-if [ "$arch" = win32 ]; then loader=/usr/lib/wine/wine; else loader=/usr/lib/wine/wine64; fi
-if [ ! -x "$loader" ]; then
-  echo "wine-test.sh: $loader is missing: the $arch tests cannot run on this machine" >&2
-  exit 1
-fi
-
 prefix=$build/wine-prefix
 template=$prefix.template
-export WINEARCH=$arch WINEDEBUG=-all LANG=C.UTF-8 LC_ALL=C.UTF-8
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-unset DISPLAY WAYLAND_DISPLAY
+. "$(dirname "$0")/wine-env.sh"
+wine_env "$arch" "$template" || exit 1
 
 if [ ! -f "$template/system.reg" ]; then
   echo "Making the Wine prefix template $template"
   rm -rf "$template"
-  WINEPREFIX=$template "$loader" wineboot -i >/dev/null 2>&1
-  WINEPREFIX=$template /usr/lib/wine/wineserver -w
+  "$loader" wineboot -i >/dev/null 2>&1
+  /usr/lib/wine/wineserver -w
 fi
 rm -rf "$prefix"
 cp -a "$template" "$prefix"

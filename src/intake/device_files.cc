@@ -1,5 +1,6 @@
 #include "intake/device_files.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "text/dates.h"
@@ -27,31 +28,12 @@ Date Today(const RunContext& ctx) {
   return Date{t.year, t.month, t.day};
 }
 
-// "Archive\yyyymmdd\<device>-<hhmmss>-transact.xml", numbered when a file of
-// that name exists already.
-std::string FreeArchiveName(RunContext& ctx, int device) {
-  // One reading of the clock, so the day folder and the time agree.
-  LocalTime t = ctx.env->Now();
-  std::string day =
-      std::string(kArchiveFolder) + "\\" + FormatYyyymmdd(Date{t.year, t.month, t.day});
-  for (const std::string& folder : {std::string(kArchiveFolder), day}) {
-    if (!ctx.env->DirExists(ctx.Path(folder))) ctx.env->CreateDir(ctx.Path(folder));
-  }
-  char stem[32];
-  std::snprintf(stem, sizeof stem, "%d-%02d%02d%02d", device, t.hour, t.minute, t.second);
-  std::string name = day + "\\" + stem + "-transact.xml";
-  for (int n = 2; ctx.env->FileExists(ctx.Path(name)); ++n) {
-    name = day + "\\" + stem + "-" + std::to_string(n) + "-transact.xml";
-  }
-  return name;
-}
-
 Status ArchiveTakenFile(RunContext& ctx, int device) {
   std::string taken = DeviceFile(ctx, device, kTakenSuffix);
   std::string bytes;
   Status s = ctx.env->ReadFile(taken, &bytes);
   if (!s.ok()) return s;
-  std::string name = FreeArchiveName(ctx, device);
+  std::string name = FreeDatedName(ctx, kArchiveFolder, device);
   s = ctx.env->WriteFile(ctx.Path(name), bytes);
   if (s.ok()) s = ctx.env->SyncFile(ctx.Path(name));
   if (!s.ok()) return s;
@@ -64,17 +46,19 @@ Status ArchiveTakenFile(RunContext& ctx, int device) {
 }
 
 // Brings one device's file to its archived intake state; false when the
-// device has nothing to take in or a step failed.
-bool TakeOverDeviceFile(RunContext& ctx, int device) {
+// device has nothing to take in or a step failed. *resumed says whether the
+// file was one an earlier pass left.
+bool TakeOverDeviceFile(RunContext& ctx, int device, bool* resumed) {
   Env* env = ctx.env;
   const std::string dev = "device " + std::to_string(device) + ": ";
   const std::string handed = DeviceFile(ctx, device, "");
   const std::string taken = DeviceFile(ctx, device, kTakenSuffix);
   const std::string intake = DeviceFile(ctx, device, kIntakeSuffix);
   bool leftover = env->FileExists(intake) || env->FileExists(taken);
+  *resumed = leftover;
   if (leftover) {
-    ctx.Log(dev + "resuming the transaction file of an interrupted pass" +
-            (env->FileExists(handed) ? "; the newer transact.xml waits for the next pass" : ""));
+    ctx.Log(dev + "taking up the transaction file an earlier pass left" +
+            (env->FileExists(handed) ? "; the newer transact.xml waits until it is posted" : ""));
   }
   if (env->FileExists(intake)) return true;
   if (!env->FileExists(taken)) {
@@ -99,29 +83,33 @@ std::string IntakeFilePath(const RunContext& ctx, int device) {
   return DeviceFile(ctx, device, kIntakeSuffix);
 }
 
-std::vector<HandedIn> TakeOverDeviceFiles(RunContext& ctx) {
+std::vector<HandedIn> TakeOverDeviceFiles(RunContext& ctx, const std::vector<int>* only) {
   std::vector<HandedIn> handed_in;
   for (int device = 1; device <= 99; ++device) {
+    if (only && std::find(only->begin(), only->end(), device) == only->end()) continue;
     if (!ctx.env->DirExists(ctx.Path(std::to_string(device)))) continue;
-    if (TakeOverDeviceFile(ctx, device)) handed_in.push_back(HandedIn{device, true});
+    bool resumed = false;
+    if (TakeOverDeviceFile(ctx, device, &resumed)) {
+      handed_in.push_back(HandedIn{device, true, resumed});
+    }
   }
   return handed_in;
 }
 
-Status StageDeviceFile(RunContext& ctx, int device) {
-  std::string intake = IntakeFilePath(ctx, device);
-  std::string staging = ctx.Path(kStagingFile);
-  Status s = ctx.env->CopyFile(intake, staging);
-  if (s.ok()) s = ctx.env->SyncFile(staging);
-  if (s.ok()) s = ctx.env->DeleteFile(intake);
-  return s;
-}
-
-Status UnstageDeviceFile(RunContext& ctx, int device) {
-  std::string intake = IntakeFilePath(ctx, device);
-  Status s = ctx.env->CopyFile(ctx.Path(kStagingFile), intake);
-  if (s.ok()) s = ctx.env->SyncFile(intake);
-  return s;
+std::string FreeDatedName(RunContext& ctx, std::string_view folder, int device) {
+  // One reading of the clock, so the day folder and the time agree.
+  LocalTime t = ctx.env->Now();
+  std::string day = std::string(folder) + "\\" + FormatYyyymmdd(Date{t.year, t.month, t.day});
+  for (const std::string& f : {std::string(folder), day}) {
+    if (!ctx.env->DirExists(ctx.Path(f))) ctx.env->CreateDir(ctx.Path(f));
+  }
+  char stem[32];
+  std::snprintf(stem, sizeof stem, "%d-%02d%02d%02d", device, t.hour, t.minute, t.second);
+  std::string name = day + "\\" + stem + "-transact.xml";
+  for (int n = 2; ctx.env->FileExists(ctx.Path(name)); ++n) {
+    name = day + "\\" + stem + "-" + std::to_string(n) + "-transact.xml";
+  }
+  return name;
 }
 
 void PruneArchive(RunContext& ctx) {

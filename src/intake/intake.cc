@@ -1,68 +1,57 @@
 #include "intake/intake.h"
 
-#include "backends/aurora/aurora.h"
-#include "backends/database/database.h"
-#include "backends/myob/myob.h"
+#include <algorithm>
+
+#include "backends/context/run_context.h"
 #include "intake/device_files.h"
 #include "intake/device_mail.h"
-#include "backends/context/backend_names.h"
+#include "intake/device_posting.h"
+#include "intake/posting.h"
 #include "text/lines.h"
 #include "text/numbers.h"
-#include "backends/context/run_context.h"
 #include "text/text_fields.h"
 
 namespace lumbra {
 namespace {
 
-// A posting that wrote nothing at all hands the records back to the
-// device's folder, so a later pass posts them once the cause is mended.
-void PutBackStagedRecords(RunContext& ctx, int device) {
-  Status s = UnstageDeviceFile(ctx, device);
-  ctx.Log("device " + std::to_string(device) +
-          (s.ok() ? ": records not posted, kept for a later pass"
-                  : ": records not posted and not put back (the archive holds them): " +
-                        s.ToString()));
-}
-
-void PostStagedRecords(RunContext& ctx, int device) {
-  const std::string& name = ctx.BackendName;
-  if (name == kAuroraBackend) {
-    PostAuroraTransactions(ctx);
-  } else if (int edition = MyobEditionOf(name); edition >= 0) {
-    if (!WriteMyobSaleFiles(ctx, device, edition).ok()) PutBackStagedRecords(ctx, device);
-  } else {
-    ctx.Log("device " + std::to_string(device) +
-            ": records taken in and not posted (this back-end takes no postings)");
-  }
-}
-
-void PostThroughStagingFile(RunContext& ctx, const std::vector<HandedIn>& handed_in) {
+// Takes in and posts the files of the devices listed. Returns the devices
+// whose file was one an earlier pass left and is now posted to the end, while
+// a newer file waits in their folder. *may_post turns false when a posting
+// halts: the devices after it keep their records.
+std::vector<int> TakeInRound(RunContext& ctx, Posting* posting, const std::vector<int>& devices,
+                             bool* may_post) {
+  std::vector<HandedIn> handed_in = TakeOverDeviceFiles(ctx, &devices);
+  RouteDeviceMail(ctx, handed_in);
+  std::vector<int> again;
   for (const HandedIn& h : handed_in) {
     if (!h.usable) continue;
-    Status s = StageDeviceFile(ctx, h.device);
-    if (!s.ok()) {
-      ctx.Log("device " + std::to_string(h.device) +
-              ": transaction file not staged, kept for a later pass: " + s.ToString());
+    if (!*may_post) {
+      ctx.Log("device " + std::to_string(h.device) + ": records kept for the next pass");
       continue;
     }
-    PostStagedRecords(ctx, h.device);
+    *may_post = PostDeviceFile(ctx, posting, h.device);
+    std::string waiting = ctx.Path(std::to_string(h.device) + "\\" + std::string(kTransactionFile));
+    if (h.resumed && !ctx.env->FileExists(IntakeFilePath(ctx, h.device)) &&
+        ctx.env->FileExists(waiting)) {
+      again.push_back(h.device);
+    }
   }
-}
-
-// The database posting goes through the device folders itself; it finds
-// each device's records in its intake file (IntakeFilePath), which it
-// deletes once they are posted.
-void PostThroughDatabase(RunContext& ctx) {
-  if (ctx.DataPath.empty()) ctx.DataPath = kDefaultDatabaseFile;
-  OpenDatabaseConnection(ctx);
-  PostDatabaseTransactions(ctx);
+  return again;
 }
 
 }  // namespace
 
 void ReadDeviceNames(RunContext& ctx) {
   std::string text;
-  if (!ctx.env->ReadFile(ctx.Path(kDeviceNamesFile), &text).ok()) return;
+  Status s = ctx.env->ReadFile(ctx.Path(kDeviceNamesFile), &text);
+  // Without names the devices' MYOB import files all carry the stamp alone.
+  if (!s.ok()) {
+    if (!s.IsNotFound()) {
+      ctx.Log(std::string(kDeviceNamesFile) + " not read, the devices have no names: " +
+              s.ToString());
+    }
+    return;
+  }
   LineReader reader(text);
   std::string_view line;
   std::string rest, name, number;
@@ -75,16 +64,22 @@ void ReadDeviceNames(RunContext& ctx) {
   }
 }
 
-void TakeInTransactions(RunContext& ctx) {
+void TakeInTransactions(RunContext& ctx, Posting* posting) {
   ReadDeviceNames(ctx);
   PruneArchive(ctx);
-  std::vector<HandedIn> handed_in = TakeOverDeviceFiles(ctx);
-  RouteDeviceMail(ctx, handed_in);
-  if (IsDatabaseBackend(ctx.BackendName)) {
-    PostThroughDatabase(ctx);
-  } else {
-    PostThroughStagingFile(ctx, handed_in);
+  if (posting) posting->BeginPass(ctx);
+  int resumed = 0;
+  bool may_post = ResumePosting(ctx, posting, &resumed);
+  if (!may_post) ctx.Log("no device's records are posted in this pass");
+  // Lines the resumed posting kept wait for the next pass, as do lines kept
+  // in any other way.
+  bool resumed_kept = resumed != 0 && ctx.env->FileExists(IntakeFilePath(ctx, resumed));
+  std::vector<int> devices;
+  for (int device = 1; device <= 99; ++device) {
+    if (!(resumed_kept && device == resumed)) devices.push_back(device);
   }
+  std::vector<int> again = TakeInRound(ctx, posting, devices, &may_post);
+  if (!again.empty()) TakeInRound(ctx, posting, again, &may_post);
 }
 
 }  // namespace lumbra

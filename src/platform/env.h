@@ -81,6 +81,24 @@ class RandomRWFile {
   virtual Status UnlockRange(uint64_t offset, uint64_t length) = 0;
 };
 
+// Forwards every call to another file. Tests subclass it and override the
+// calls they watch or break.
+class RandomRWFileWrapper : public RandomRWFile {
+ public:
+  explicit RandomRWFileWrapper(std::unique_ptr<RandomRWFile> target) : target_(std::move(target)) {}
+  Status Read(uint64_t o, size_t n, std::string* out) override { return target_->Read(o, n, out); }
+  Status Write(uint64_t o, std::string_view data) override { return target_->Write(o, data); }
+  Status Size(uint64_t* size) override { return target_->Size(size); }
+  Status Sync() override { return target_->Sync(); }
+  Status LockRange(uint64_t o, uint64_t n, bool exclusive, int timeout_ms) override {
+    return target_->LockRange(o, n, exclusive, timeout_ms);
+  }
+  Status UnlockRange(uint64_t o, uint64_t n) override { return target_->UnlockRange(o, n); }
+
+ private:
+  std::unique_ptr<RandomRWFile> target_;
+};
+
 class Env {
  public:
   virtual ~Env() = default;
@@ -99,6 +117,16 @@ class Env {
   virtual Status DeleteFile(const std::string& path) = 0;
   // Forces a file's content, and its entry in its folder, to the disk.
   virtual Status SyncFile(const std::string& path) = 0;
+  // The same for several files, each folder forced once. This default, which
+  // EnvWrapper keeps so that wrappers see each SyncFile, calls SyncFile for
+  // each; the first failure ends it.
+  virtual Status SyncFiles(const std::vector<std::string>& paths) {
+    for (const std::string& path : paths) {
+      Status s = SyncFile(path);
+      if (!s.ok()) return s;
+    }
+    return Status::OK();
+  }
   virtual Status GetFileSize(const std::string& path, uint64_t* size) = 0;
 
   // True for an existing file that is not a folder.

@@ -15,6 +15,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 
 #include "platform/env.h"
 
@@ -505,6 +506,21 @@ class PosixEnv : public Env {
     if (::fsync(fd.get()) != 0) return PosixError(path, errno);
     Fd dir(::open(DirName(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() >= 0) ::fsync(dir.get());  // not every file system allows it
+    return Status::OK();
+  }
+
+  Status SyncFiles(const std::vector<std::string>& paths) override {
+    std::set<std::string> folders;
+    for (const std::string& path : paths) {
+      Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+      if (fd.get() < 0) return PosixError(path, errno);
+      if (::fdatasync(fd.get()) != 0) return PosixError(path, errno);
+      folders.insert(DirName(path));
+    }
+    for (const std::string& folder : folders) {
+      Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+      if (dir.get() >= 0) ::fsync(dir.get());  // not every file system allows it
+    }
     return Status::OK();
   }
 

@@ -1,6 +1,6 @@
 #include "platform/win_command.h"
 
-#include <windows.h>
+#include "platform/win_api.h"
 
 #include <algorithm>
 #include <atomic>

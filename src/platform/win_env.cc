@@ -4,7 +4,7 @@
 // the accounting package keeps its tables open while a pass works on them,
 // and byte-range locks are LockFileEx locks, the very ones that package
 // takes.
-#include <windows.h>
+#include "platform/win_api.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -2,7 +2,7 @@
 #ifndef LUMBRA_PLATFORM_WIN_HANDLE_H_
 #define LUMBRA_PLATFORM_WIN_HANDLE_H_
 
-#include <windows.h>
+#include "platform/win_api.h"
 
 namespace lumbra {
 

@@ -1,6 +1,6 @@
 #include <fcntl.h>
 #include <io.h>
-#include <windows.h>
+#include "platform/win_api.h"
 
 #include <cstdio>
 #include <cstdlib>

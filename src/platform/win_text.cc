@@ -1,6 +1,6 @@
 #include "platform/win_text.h"
 
-#include <windows.h>
+#include "platform/win_api.h"
 
 namespace lumbra {
 namespace {

@@ -64,8 +64,21 @@ int Encode(const CliStreams& io) {
   std::string out;
   LineReader reader(input);
   std::string_view line;
-  while (reader.Next(&line)) AppendLine(&out, EncodeLine(line));
+  size_t number = 0, folded = 0, first_folded = 0;
+  while (reader.Next(&line)) {
+    ++number;
+    if (HasFoldedBytes(line) && folded++ == 0) first_folded = number;
+    AppendLine(&out, EncodeLine(line));
+  }
   Put(io.out, out);
+  // The coding has no place for these letters: what the devices get differs
+  // from what was written, and names matched later must allow for it.
+  if (folded > 0) {
+    Put(io.err, "lumbra: " + std::to_string(folded) + (folded == 1 ? " line" : " lines") +
+                    " (the first: line " + std::to_string(first_folded) +
+                    ") held bytes 252 to 255, which the coding lacks; they were coded as the "
+                    "letters u, y, t and y\n");
+  }
   return 0;
 }
 

@@ -12,8 +12,10 @@
 #include "backends/myob/myob.h"
 #include "backends/quickbooks/quickbooks.h"
 #include "intake/intake.h"
+#include "intake/posting.h"
 #include "backends/context/backend_names.h"
 #include "platform/env.h"
+#include "platform/file_case.h"
 #include "text/lines.h"
 #include "text/passwords.h"
 #include "backends/context/run_context.h"
@@ -108,10 +110,13 @@ ExportChoice ChooseExport(RunContext& ctx) {
 namespace {
 
 // MYOB's text files carry no freight methods or payment types: ready-made
-// tables of the working folder stand in for them.
+// tables of the working folder stand in for them (found in any letter case,
+// "MYOB1.DAT" too).
 void CopyReadyMadeTable(RunContext& ctx, std::string_view from, std::string_view table) {
   std::string target = MasterTablePath(table);
-  Status s = ctx.env->CopyFile(ctx.Path(from), ctx.Path(target));
+  std::string source = ctx.Path(from), found;
+  if (FindPathIgnoringCase(ctx.env, source, &found)) source = found;
+  Status s = ctx.env->CopyFile(source, ctx.Path(target));
   if (!s.ok()) ctx.Log(std::string(from) + " not copied to " + target + ": " + s.ToString());
 }
 
@@ -187,11 +192,20 @@ void EnsureCustomerTable(RunContext& ctx) {
                  : "placeholder 1\\Customers.dat not written: " + s.ToString());
 }
 
+std::unique_ptr<Posting> PostingFor(const RunContext& ctx) {
+  const std::string& name = ctx.BackendName;
+  if (name == kAuroraBackend) return NewAuroraPosting();
+  if (int edition = MyobEditionOf(name); edition >= 0) return NewMyobPosting(edition);
+  if (IsDatabaseBackend(name)) return NewDatabasePosting();
+  return nullptr;
+}
+
 void RunPass(RunContext& ctx) {
   ReadSettings(ctx);
   ctx.Log("back-end \"" + ctx.BackendName + "\", DataPath \"" + HidePasswords(ctx.DataPath) + "\"");
   EnsureMasterFolder(ctx);
-  TakeInTransactions(ctx);
+  std::unique_ptr<Posting> posting = PostingFor(ctx);
+  TakeInTransactions(ctx, posting.get());
   RunExport(ctx, ChooseExport(ctx));
   ReplicateTables(ctx);
   EnsureCustomerTable(ctx);

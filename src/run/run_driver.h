@@ -6,6 +6,7 @@
 #ifndef LUMBRA_RUN_RUN_DRIVER_H_
 #define LUMBRA_RUN_RUN_DRIVER_H_
 
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,7 @@
 namespace lumbra {
 
 class Env;
+class Posting;
 struct RunContext;
 
 inline constexpr int kExitPassDone = 0;
@@ -47,6 +49,10 @@ int RunMain(Env* env, const RunOptions& options);
 // The folders of a pass: the program's folder and the working folder.
 Status SettleFolders(Env* env, const RunOptions& options, std::string* work_dir,
                      std::string* program_dir);
+
+// The posting of the back-end BackendName names; null for the back-ends
+// that take no postings.
+std::unique_ptr<Posting> PostingFor(const RunContext& ctx);
 
 // The steps of a pass after start-up, on a settled context.
 void RunPass(RunContext& ctx);

@@ -1,20 +1,24 @@
 #include "text/lines.h"
 
+#include <cstring>
+
 namespace lumbra {
+
+LineReader::LineReader(std::string_view text)
+    : text_(text), end_(text.find('\r') == std::string_view::npos ? '\n' : '\r') {}
 
 bool LineReader::Next(std::string_view* line) {
   if (pos_ >= text_.size()) return false;
-  // A plain scan: find_first_of searches its set once per byte.
-  size_t end = pos_;
-  while (end < text_.size() && text_[end] != '\r' && text_[end] != '\n') ++end;
-  if (end == text_.size()) {
+  const void* found = std::memchr(text_.data() + pos_, end_, text_.size() - pos_);
+  if (found == nullptr) {
     *line = text_.substr(pos_);
     pos_ = text_.size();
     return true;
   }
+  size_t end = static_cast<size_t>(static_cast<const char*>(found) - text_.data());
   *line = text_.substr(pos_, end - pos_);
   pos_ = end + 1;
-  if (text_[end] == '\r' && pos_ < text_.size() && text_[pos_] == '\n') ++pos_;
+  if (end_ == '\r' && pos_ < text_.size() && text_[pos_] == '\n') ++pos_;
   return true;
 }
 

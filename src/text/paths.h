@@ -1,21 +1,16 @@
 // Paths as the system builds them ("1\Customers.dat", DataPath + "\ITEM.TXT")
-// turned into paths of this platform. On Windows "\" and "/" both separate
-// folders, and "C:\x", "\\server\share\x" and "\x" are absolute; elsewhere a
-// backslash in a built path is the folder separator too.
+// turned into paths of this platform: a backslash in a built path separates
+// folders on every platform, and the platform's own rules
+// (platform/path_rules.h) then decide what is absolute.
 #ifndef LUMBRA_TEXT_PATHS_H_
 #define LUMBRA_TEXT_PATHS_H_
 
-#include <cstddef>
 #include <string>
 #include <string_view>
 
-namespace lumbra {
+#include "platform/path_rules.h"
 
-#ifdef _WIN32
-inline constexpr char kPathSeparator = '\\';
-#else
-inline constexpr char kPathSeparator = '/';
-#endif
+namespace lumbra {
 
 // Every separator made this platform's own.
 std::string NativePath(std::string_view path);
@@ -28,9 +23,6 @@ std::string JoinPath(std::string_view dir, std::string_view rel);
 // The folder part of a path (everything before its last separator; the
 // root itself for a file in the root), "." when there is none.
 std::string ParentDir(std::string_view path);
-
-// Where the last separator of a native path is; npos when it has none.
-size_t LastSeparator(std::string_view path);
 
 }  // namespace lumbra
 

@@ -31,6 +31,12 @@ unsigned char Unaccented(unsigned char c) {
   }
 }
 
+// Shifted, these would become a line feed, which ends the row on the device,
+// and the coded tab, which starts a new field there: they are coded as the
+// blank they stand for.
+constexpr unsigned char kCodesToLineFeed = 0x06;
+constexpr unsigned char kCodesToFieldBreak = 0x1C;
+
 }  // namespace
 
 std::string EncodeLine(std::string_view line) {
@@ -40,13 +46,26 @@ std::string EncodeLine(std::string_view line) {
     unsigned char c = Unaccented(static_cast<unsigned char>(ch));
     if (c == '\t') {
       out.push_back(' ');
-    } else if (c == ' ') {
+    } else if (c == ' ' || c == kCodesToLineFeed || c == kCodesToFieldBreak) {
       out.push_back('$');
     } else {
       out.push_back(static_cast<char>(c + 4));
     }
   }
   return out;
+}
+
+std::string FoldedAsDevicesSee(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(Unaccented(static_cast<unsigned char>(c)));
+  return out;
+}
+
+bool HasFoldedBytes(std::string_view text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0xFC) return true;
+  }
+  return false;
 }
 
 std::string DecodeLine(std::string_view line) {

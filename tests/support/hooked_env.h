@@ -1,6 +1,6 @@
 // An Env whose table and memo files call a hook before each write and count
 // their syncs: the DBF tests watch or break writes with it, and
-// lumbra_test_child ends itself with it as a kill would.
+// lumbra_test_peer ends itself with it as a kill would.
 #ifndef LUMBRA_TESTS_SUPPORT_HOOKED_ENV_H_
 #define LUMBRA_TESTS_SUPPORT_HOOKED_ENV_H_
 
@@ -26,26 +26,20 @@ class HookedEnv : public EnvWrapper {
   int file_syncs = 0;
 
  private:
-  class File : public RandomRWFile {
+  class File : public RandomRWFileWrapper {
    public:
-    File(std::unique_ptr<RandomRWFile> base, HookedEnv* env) : base_(std::move(base)), env_(env) {}
-    Status Read(uint64_t o, size_t n, std::string* out) override { return base_->Read(o, n, out); }
+    File(std::unique_ptr<RandomRWFile> base, HookedEnv* env)
+        : RandomRWFileWrapper(std::move(base)), env_(env) {}
     Status Write(uint64_t o, std::string_view data) override {
       env_->before_write();
-      return base_->Write(o, data);
+      return RandomRWFileWrapper::Write(o, data);
     }
-    Status Size(uint64_t* size) override { return base_->Size(size); }
     Status Sync() override {
       ++env_->file_syncs;
-      return base_->Sync();
+      return RandomRWFileWrapper::Sync();
     }
-    Status LockRange(uint64_t o, uint64_t n, bool x, int t) override {
-      return base_->LockRange(o, n, x, t);
-    }
-    Status UnlockRange(uint64_t o, uint64_t n) override { return base_->UnlockRange(o, n); }
 
    private:
-    std::unique_ptr<RandomRWFile> base_;
     HookedEnv* env_;
   };
 };

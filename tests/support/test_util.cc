@@ -1,10 +1,15 @@
 #include "support/test_util.h"
 
 #include <gtest/gtest.h>
-#ifndef _WIN32
+#ifdef _WIN32
+#include "platform/win_api.h"
+#include <psapi.h>
+#else
+#include <sys/resource.h>
 #include <sys/wait.h>
 #endif
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -56,6 +61,20 @@ std::string TempDir::Read(std::string_view rel) const {
   return ss.str();
 }
 
+std::vector<std::string> TempDir::FilesUnder(std::string_view rel) const {
+  std::vector<std::string> out;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(Path(rel), ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    if (!it->is_regular_file()) continue;
+    std::string name = fs::relative(it->path(), path_).string();
+    std::replace(name.begin(), name.end(), '/', '\\');
+    out.push_back(name);
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
 TestRun::TestRun(const TempDir& dir, Env* env)
     : log_(env, dir.Path("Lumbra.log")),
       ctx_(std::make_unique<RunContext>(env, &log_, dir.path(), dir.path())) {}
@@ -88,6 +107,44 @@ Status FaultEnv::DeleteFile(const std::string& p) {
   return EnvWrapper::DeleteFile(p);
 }
 
+class FaultEnv::File : public RandomRWFileWrapper {
+ public:
+  File(std::unique_ptr<RandomRWFile> base, std::string path, FaultEnv* env)
+      : RandomRWFileWrapper(std::move(base)), path_(std::move(path)), env_(env) {}
+  Status Write(uint64_t o, std::string_view data) override {
+    if (env_->rule_("Write", path_)) return Status::IOError("injected fault: Write " + path_);
+    return RandomRWFileWrapper::Write(o, data);
+  }
+  Status Sync() override {
+    if (env_->rule_("Sync", path_)) return Status::IOError("injected fault: Sync " + path_);
+    return env_->skip_syncs_ ? Status::OK() : RandomRWFileWrapper::Sync();
+  }
+
+ private:
+  std::string path_;
+  FaultEnv* env_;
+};
+
+Status FaultEnv::SyncFile(const std::string& p) {
+  LUMBRA_FAULT("Sync", p);
+  return skip_syncs_ ? Status::OK() : EnvWrapper::SyncFile(p);
+}
+
+Status FaultEnv::CreateDir(const std::string& p) {
+  LUMBRA_FAULT("CreateDir", p);
+  return EnvWrapper::CreateDir(p);
+}
+
+Status FaultEnv::OpenRandomRW(const std::string& p, bool writable,
+                              std::unique_ptr<RandomRWFile>* file) {
+  if (writable && rule_("OpenForWriting", p)) {
+    return Status::IOError("injected fault: " + p + ": Permission denied");
+  }
+  Status s = EnvWrapper::OpenRandomRW(p, writable, file);
+  if (s.ok()) file->reset(new File(std::move(*file), p, this));
+  return s;
+}
+
 #undef LUMBRA_FAULT
 
 std::string Coded(const std::vector<std::string>& lines) {
@@ -97,6 +154,19 @@ std::string Coded(const std::vector<std::string>& lines) {
 }
 
 bool FileExists(const std::string& path) { return Env::Default()->FileExists(path); }
+
+size_t PeakMemoryKiB() {
+#ifdef _WIN32
+  PROCESS_MEMORY_COUNTERS counters = {};
+  counters.cb = sizeof counters;
+  if (!::K32GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters)) return 0;
+  return counters.PeakWorkingSetSize / 1024;
+#else
+  struct rusage usage;
+  ::getrusage(RUSAGE_SELF, &usage);
+  return static_cast<size_t>(usage.ru_maxrss);
+#endif
+}
 
 std::string MatchedName(std::string_view name) {
   std::string matched(name);
@@ -126,19 +196,19 @@ CommandSpec Lumbra(std::vector<std::string> args) {
   return command;
 }
 
-CommandSpec TestChild(std::vector<std::string> args) {
+CommandSpec Peer(std::vector<std::string> args) {
   CommandSpec command = Lumbra(std::move(args));
-  command.argv[0] = LUMBRA_TEST_CHILD;
+  command.argv[0] = LUMBRA_TEST_PEER;
   return command;
 }
 
-struct ChildBeside::Run {
+struct PeerBeside::Run {
   std::thread thread;
 };
 
-ChildBeside::ChildBeside(std::vector<std::string> args, const std::string& ready)
+PeerBeside::PeerBeside(std::vector<std::string> args, const std::string& ready)
     : run_(std::make_unique<Run>()) {
-  CommandSpec command = TestChild(std::move(args));
+  CommandSpec command = Peer(std::move(args));
   command.time_limit_ms = 60000;
   run_->thread = std::thread([command] {
     CommandResult result;
@@ -150,7 +220,7 @@ ChildBeside::ChildBeside(std::vector<std::string> args, const std::string& ready
   }
 }
 
-ChildBeside::~ChildBeside() { run_->thread.join(); }
+PeerBeside::~PeerBeside() { run_->thread.join(); }
 
 #ifndef _WIN32
 int RunShell(const std::string& command, std::string* out) {

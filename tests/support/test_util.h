@@ -33,6 +33,9 @@ class TempDir {
   bool Exists(std::string_view rel) const;
   // The file's bytes; empty when it cannot be read.
   std::string Read(std::string_view rel) const;
+  // The files below a folder, as paths relative to this folder with "\\"
+  // between folders, sorted ("Rejected\\20261205\\2-143015-transact.xml").
+  std::vector<std::string> FilesUnder(std::string_view rel) const;
 
  private:
   std::string path_;
@@ -52,7 +55,8 @@ class TestRun {
 
 // An Env whose file operations fail on demand: a call fails when the rule
 // returns true for its operation name ("CopyFile", "WriteFile", ...) and
-// path (the target path for copies and renames).
+// path (the target path for copies and renames). Files changed in place
+// fail on "OpenForWriting" (opened for writing), "Write" and "Sync".
 class FaultEnv : public EnvWrapper {
  public:
   using Rule = std::function<bool(std::string_view op, const std::string& path)>;
@@ -65,15 +69,27 @@ class FaultEnv : public EnvWrapper {
   Status CopyFile(const std::string& f, const std::string& t) override;
   Status RenameFile(const std::string& f, const std::string& t) override;
   Status DeleteFile(const std::string& p) override;
+  Status OpenRandomRW(const std::string& p, bool writable,
+                      std::unique_ptr<RandomRWFile>* file) override;
+  Status SyncFile(const std::string& p) override;
+  Status CreateDir(const std::string& p) override;
+  // Forcing to disk guards against power cuts, which tests do not make:
+  // tests that run many passes skip it.
+  void SkipSyncs() { skip_syncs_ = true; }
 
  private:
+  class File;
   Rule rule_;
+  bool skip_syncs_ = false;
 };
 
 // Device table bytes: each line coded and ended by CR LF.
 std::string Coded(const std::vector<std::string>& lines);
 
 bool FileExists(const std::string& path);
+
+// The most memory this process has held so far, in KiB.
+size_t PeakMemoryKiB();
 
 // A file name as this platform matches it: on Windows in any case, so a
 // look-up may give back the name in the case it was asked in.
@@ -85,21 +101,21 @@ std::string MatchedName(std::string_view name);
 // standard error in *error.
 int RunProgram(CommandSpec command, std::string* out = nullptr, std::string* error = nullptr);
 
-// The program itself, and the helper that plays another program
-// (tests/test_child.cc), with these arguments.
+// The program itself, and the peer that plays another program
+// (tests/peer/peer_main.cc), with these arguments.
 CommandSpec Lumbra(std::vector<std::string> args);
-CommandSpec TestChild(std::vector<std::string> args);
+CommandSpec Peer(std::vector<std::string> args);
 
-// The helper running beside the test, for what another program does at the
+// The peer running beside the test, for what another program does at the
 // same time (holding a lock, say): started in a thread of its own, it is
 // waited for, at most 30 s, until it has made the file `ready`; destroyed,
-// it waits for the helper's end.
-class ChildBeside {
+// it waits for the peer's end.
+class PeerBeside {
  public:
-  ChildBeside(std::vector<std::string> args, const std::string& ready);
-  ~ChildBeside();
-  ChildBeside(const ChildBeside&) = delete;
-  ChildBeside& operator=(const ChildBeside&) = delete;
+  PeerBeside(std::vector<std::string> args, const std::string& ready);
+  ~PeerBeside();
+  PeerBeside(const PeerBeside&) = delete;
+  PeerBeside& operator=(const PeerBeside&) = delete;
   bool ready() const { return ready_; }
 
  private:

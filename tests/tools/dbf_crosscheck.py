@@ -6,8 +6,9 @@
                                       tests/dbf_test_support.h) equals the reader's
   compare-dump TABLE DUMP [--deleted] the dump equals dbfread's values shown
                                       by the dump's rules
-  count TABLE                         reads everything with both readers;
-                                      prints dbfread's number of live records
+  count TABLE...                      reads everything with both readers;
+                                      prints dbfread's number of live records,
+                                      one line per table
   make-tables DIR                     writes the tables of make_tables()
 """
 import collections
@@ -261,8 +262,8 @@ def main(a):
         errors = compare(a[2], a[3], a[4])
     elif len(a) in (4, 5) and a[1] == 'compare-dump':
         errors = compare_dump(a[2], a[3], a[4:] == ['--deleted'])
-    elif len(a) == 3 and a[1] == 'count':
-        errors = count(a[2])
+    elif len(a) >= 3 and a[1] == 'count':
+        errors = [e for table in a[2:] for e in count(table)]
     elif len(a) == 3 and a[1] == 'make-tables':
         errors = make_tables(a[2])
     else:

@@ -4,7 +4,7 @@
 
 #include "backends/aurora/aurora_export.h"
 #include "backends/aurora/aurora_tables.h"
-#include "backends/aurora/file_case.h"
+#include "platform/file_case.h"
 #include "backends/aurora/flatten_memo.h"
 #include "backends/aurora/table_engine.h"
 #include "text/numbers.h"

@@ -41,6 +41,10 @@ inline constexpr size_t kAutoStepOffset = 23;
 inline constexpr uint64_t kLockBase = 0x7FFFFFFE;
 inline uint64_t RecordLockOffset(uint32_t recno) { return kLockBase - recno; }
 
+// A lock time-out that says the caller holds the locks a change needs
+// already (a posting takes all of a line's locks at once, see LockSet).
+inline constexpr int kLocksHeld = -1;
+
 // One lock byte of a table or memo file, held exclusively from Acquire until
 // it goes out of scope.
 class RangeLock {
@@ -52,6 +56,7 @@ class RangeLock {
   RangeLock(const RangeLock&) = delete;
   RangeLock& operator=(const RangeLock&) = delete;
   Status Acquire(int timeout_ms) {
+    if (timeout_ms == kLocksHeld) return Status::OK();
     Status s = file_->LockRange(offset_, 1, true, timeout_ms);
     held_ = s.ok();
     return s;

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "backends/aurora/dbf_values.h"
-#include "backends/aurora/file_case.h"
+#include "platform/file_case.h"
 
 namespace lumbra::dbf {
 namespace {
@@ -35,12 +35,17 @@ Status DbfTable::Open(Env* env, const std::string& path, bool writable,
   if (!s.ok()) return s;
   std::unique_ptr<DbfTable> t(new DbfTable(env, real, writable, std::move(file)));
 
-  uint64_t size = 0;
-  s = t->file_->Size(&size);
-  if (!s.ok()) return s;
+  // The header before the size: another program adds a record before it
+  // counts it, so a count read first never exceeds the size read after.
   std::string head;
   s = t->file_->Read(0, kTableHeaderSize, &head);
   if (!s.ok()) return s;
+  uint64_t size = 0;
+  s = t->file_->Size(&size);
+  if (!s.ok()) return s;
+  const uint32_t first_count = head.size() >= kTableHeaderSize
+                                  ? ReadLE32(head.data() + kRecordCountOffset)
+                                  : 0;
   uint32_t header_length = AnnouncedHeaderLength(head);
   if (header_length > kTableHeaderSize && header_length <= size) {
     s = t->file_->Read(0, header_length, &head);
@@ -48,6 +53,7 @@ Status DbfTable::Open(Env* env, const std::string& path, bool writable,
   }
   s = ParseHeader(head, size, &t->header_);
   if (!s.ok()) return Status::Corruption(real + ": " + s.message());
+  t->header_.record_count = first_count;  // the count read before the size
 
   const Header& h = t->header_;
   uint64_t available = (size - h.header_length) / h.record_length;
@@ -184,14 +190,32 @@ std::string DbfTable::BlankRecord() const {
   return r;
 }
 
+Status DbfTable::FreshRecord(uint32_t recno, std::string* bytes) {
+  bytes->clear();
+  if (recno > record_count_) {
+    Status s = Refresh();
+    if (!s.ok()) return s;
+  }
+  if (recno < 1 || recno > record_count_) {
+    return Status::InvalidArgument(path_ + ": no record " + std::to_string(recno));
+  }
+  const uint32_t len = header_.record_length;
+  Status s = file_->Read(header_.header_length + static_cast<uint64_t>(recno - 1) * len, len, bytes);
+  if (!s.ok()) return s;
+  if (bytes->size() != len) {
+    return Status::Corruption(path_ + ": record " + std::to_string(recno) + " cut short");
+  }
+  return Status::OK();
+}
+
 Status DbfTable::StoreMemos(const std::vector<MemoText>& memos, int lock_timeout_ms,
-                            std::string* record) {
+                            const UndoTarget* undo, std::string* record) {
   for (const MemoText& m : memos) {
     const Field& f = header_.fields[static_cast<size_t>(m.field)];
     uint32_t block = 0;
     if (!m.text.empty()) {
       if (!memo_) return Status::NotFound(path_ + ": no memo file to store " + f.name + " in");
-      Status s = memo_->Append(m.text, lock_timeout_ms, &block);
+      Status s = memo_->Append(m.text, lock_timeout_ms, &block, undo);
       if (!s.ok()) return s;
     }
     EncodeMemoBlock(f, block, record->data() + f.offset);
@@ -200,7 +224,7 @@ Status DbfTable::StoreMemos(const std::vector<MemoText>& memos, int lock_timeout
 }
 
 Status DbfTable::AppendRecord(std::string record, const std::vector<MemoText>& memos,
-                              int lock_timeout_ms) {
+                              int lock_timeout_ms, const UndoTarget* undo, uint32_t* recno) {
   if (!writable_) return Status::NotSupported(path_ + ": opened for reading only");
   if (damaged_) return Status::Corruption(path_ + ": table looks damaged; not changed");
   const uint32_t len = header_.record_length;
@@ -223,7 +247,7 @@ Status DbfTable::AppendRecord(std::string record, const std::vector<MemoText>& m
   }
 
   written_ = true;
-  s = StoreMemos(memos, lock_timeout_ms, &record);
+  s = StoreMemos(memos, lock_timeout_ms, undo, &record);
   if (!s.ok()) return s;
   for (const Field& f : header_.fields) {
     if (f.type != 'I' || (f.flags & kFieldAutoIncrement) != kFieldAutoIncrement) continue;
@@ -240,6 +264,13 @@ Status DbfTable::AppendRecord(std::string record, const std::vector<MemoText>& m
     s = file_->Write(f.descriptor_pos + kAutoNextOffset, std::string_view(counter.data(), 4));
     if (!s.ok()) return s;
   }
+  if (undo != nullptr) {
+    std::string before;
+    s = file_->Read(pos, len, &before);
+    if (!s.ok()) return s;
+    s = undo->Note(FileChange{path_, RecordLockOffset(count + 1), pos, before, record, "*"});
+    if (!s.ok()) return s;
+  }
   s = file_->Write(pos, record);
   if (!s.ok()) return s;
   LocalTime now = env_->Now();
@@ -254,12 +285,13 @@ Status DbfTable::AppendRecord(std::string record, const std::vector<MemoText>& m
   if (!s.ok()) return s;
   record_count_ = count + 1;
   chunk_records_ = 0;
+  if (recno != nullptr) *recno = count + 1;
   return Status::OK();
 }
 
 Status DbfTable::UpdateRecord(uint32_t recno, std::string_view buffer,
                               const std::vector<int>& fields, const std::vector<MemoText>& memos,
-                              int lock_timeout_ms) {
+                              int lock_timeout_ms, const UndoTarget* undo) {
   if (!writable_) return Status::NotSupported(path_ + ": opened for reading only");
   if (damaged_) return Status::Corruption(path_ + ": table looks damaged; not changed");
   const uint32_t len = header_.record_length;
@@ -280,13 +312,24 @@ Status DbfTable::UpdateRecord(uint32_t recno, std::string_view buffer,
   if (record.size() != len) {
     return Status::Corruption(path_ + ": record " + std::to_string(recno) + " cut short");
   }
+  const std::string old = record;
   for (int i : fields) {
     const Field& f = header_.fields[static_cast<size_t>(i)];
     record.replace(f.offset, f.length, buffer.substr(f.offset, f.length));
   }
   written_ = true;
-  s = StoreMemos(memos, lock_timeout_ms, &record);
+  s = StoreMemos(memos, lock_timeout_ms, undo, &record);
   if (!s.ok()) return s;
+  if (undo != nullptr) {
+    for (const Field& f : header_.fields) {
+      std::string_view before = std::string_view(old).substr(f.offset, f.length);
+      std::string_view after = std::string_view(record).substr(f.offset, f.length);
+      if (before == after) continue;
+      s = undo->Note(FileChange{path_, RecordLockOffset(recno), pos + f.offset, std::string(before),
+                                std::string(after), std::string(before)});
+      if (!s.ok()) return s;
+    }
+  }
   s = file_->Write(pos, record);
   if (!s.ok()) return s;
   if (recno >= chunk_first_ && recno < chunk_first_ + chunk_records_) {

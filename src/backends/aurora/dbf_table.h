@@ -16,6 +16,7 @@
 #include "backends/aurora/memo_file.h"
 #include "platform/env.h"
 #include "platform/status.h"
+#include "platform/undo_log.h"
 
 namespace lumbra::dbf {
 
@@ -48,6 +49,12 @@ class DbfTable {
   bool has_structural_index() const { return has_index_; }
   const std::string& index_path() const { return index_path_; }
   const MemoFile* memo() const { return memo_.get(); }
+  // Whether memo texts can be stored: a memo file opened for writing.
+  bool memo_writable() const { return memo_ && memo_->writable(); }
+  // The files, for a caller that takes their lock bytes itself (LockSet);
+  // the memo file's is null when the table has none.
+  RandomRWFile* file() { return file_.get(); }
+  RandomRWFile* memo_file() { return memo_ ? memo_->file() : nullptr; }
 
   // The visible field of that name (ASCII letters in any case); -1 if none.
   int FieldIndex(std::string_view name) const;
@@ -62,6 +69,10 @@ class DbfTable {
   // count and the record) counts the records the file holds.
   Status Refresh();
 
+  // Record recno as the file holds it now, past any records read before;
+  // the record count is read afresh first when recno lies beyond it.
+  Status FreshRecord(uint32_t recno, std::string* bytes);
+
   // The memo a memo field's stored bytes point to (see MemoFile::Read).
   Status ReadMemo(const Field& field, std::string_view raw, std::string* data, bool* is_text);
 
@@ -73,14 +84,22 @@ class DbfTable {
   // their next values. Under the header lock, in this order: memo blocks,
   // counters of auto-increment fields, the record, the record count and date
   // of the header, the end marker. Busy when a lock cannot be had in time
-  // (nothing is written then).
-  Status AppendRecord(std::string record, const std::vector<MemoText>& memos, int lock_timeout_ms);
+  // (nothing is written then); kLocksHeld when the caller holds the header
+  // lock (and the memo file's). With undo, the memo file's raised pointer
+  // and the new record are written down before they are written (an added
+  // record is undone by marking it deleted). *recno, when given, receives
+  // the new record's number.
+  Status AppendRecord(std::string record, const std::vector<MemoText>& memos, int lock_timeout_ms,
+                      const UndoTarget* undo = nullptr, uint32_t* recno = nullptr);
 
   // Writes the given fields of buffer (record_length bytes) and the memo
   // texts into record recno, re-reading the record under its lock so other
-  // fields keep what other programs stored in them.
+  // fields keep what other programs stored in them. kLocksHeld when the
+  // caller holds the record's lock (and the memo file's). With undo, each
+  // changed field's old and new bytes are written down first.
   Status UpdateRecord(uint32_t recno, std::string_view buffer, const std::vector<int>& fields,
-                      const std::vector<MemoText>& memos, int lock_timeout_ms);
+                      const std::vector<MemoText>& memos, int lock_timeout_ms,
+                      const UndoTarget* undo = nullptr);
 
   // Forces what was written to the disk.
   Status Sync();
@@ -94,7 +113,8 @@ class DbfTable {
   void FindCompanions();
   Status ReadCount(uint32_t* count, uint64_t* size);
   void OpenMemoFile(const std::string& fpt, const std::string& dbt);
-  Status StoreMemos(const std::vector<MemoText>& memos, int lock_timeout_ms, std::string* record);
+  Status StoreMemos(const std::vector<MemoText>& memos, int lock_timeout_ms, const UndoTarget* undo,
+                    std::string* record);
 
   Env* env_;
   std::string path_;

@@ -110,7 +110,8 @@ Status MemoFile::Read(uint32_t block, std::string* data, bool* is_text) {
   return cut ? Status::Corruption(where + " runs past the end of the memo file") : Status::OK();
 }
 
-Status MemoFile::Append(std::string_view data, int lock_timeout_ms, uint32_t* block) {
+Status MemoFile::Append(std::string_view data, int lock_timeout_ms, uint32_t* block,
+                        const UndoTarget* undo) {
   *block = 0;
   if (!writable_) return Status::NotSupported(path_ + ": memo file opened for reading only");
   RangeLock lock(file_.get(), kLockBase);
@@ -149,14 +150,20 @@ Status MemoFile::Append(std::string_view data, int lock_timeout_ms, uint32_t* bl
   if (data.size() > kMaxMemo || start + count > 0xFFFFFFFFu) {
     return Status::InvalidArgument(path_ + ": memo too large for the memo file");
   }
-  s = file_->Write(start * block_size_, blocks);
-  if (!s.ok()) return s;
   char pointer[4];
   if (big_endian) {
     WriteBE32(pointer, static_cast<uint32_t>(start + count));
   } else {
     WriteLE32(pointer, static_cast<uint32_t>(start + count));
   }
+  if (undo != nullptr) {
+    // Only the pointer needs undoing: blocks past it are free space.
+    std::string old = header.substr(0, 4);
+    s = undo->Note(FileChange{path_, kLockBase, 0, old, std::string(pointer, 4), old});
+    if (!s.ok()) return s;
+  }
+  s = file_->Write(start * block_size_, blocks);
+  if (!s.ok()) return s;
   s = file_->Write(0, std::string_view(pointer, 4));
   if (!s.ok()) return s;
   *block = static_cast<uint32_t>(start);

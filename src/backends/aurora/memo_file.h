@@ -11,6 +11,7 @@
 #include "backends/aurora/dbf_format.h"
 #include "platform/env.h"
 #include "platform/status.h"
+#include "platform/undo_log.h"
 
 namespace lumbra::dbf {
 
@@ -31,10 +32,15 @@ class MemoFile {
   // end of the file, so no stored memo is ever overwritten), and only then
   // is the next-free pointer raised: a process stopped in between leaves
   // the file as it was, plus unused bytes at its end. Busy when the lock
-  // cannot be had within lock_timeout_ms.
-  Status Append(std::string_view data, int lock_timeout_ms, uint32_t* block);
+  // cannot be had within lock_timeout_ms; kLocksHeld when the caller holds
+  // it. The raised pointer is written down in undo first, when given.
+  Status Append(std::string_view data, int lock_timeout_ms, uint32_t* block,
+                const UndoTarget* undo = nullptr);
 
   Status Sync() { return file_->Sync(); }
+  bool writable() const { return writable_; }
+  // For a caller that takes the memo file's lock (kLockBase) itself.
+  RandomRWFile* file() { return file_.get(); }
   MemoKind kind() const { return kind_; }
   uint32_t block_size() const { return block_size_; }
   const std::string& path() const { return path_; }

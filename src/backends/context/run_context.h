@@ -21,6 +21,8 @@ namespace database {
 class Connection;
 }
 
+inline constexpr int kDefaultDbTimeoutSeconds = 30;
+
 struct RunContext {
   RunContext(Env* env, RunLog* log, std::string work_dir, std::string program_dir);
   ~RunContext();
@@ -49,11 +51,16 @@ struct RunContext {
 
   std::string BackendName;
   std::string DataPath;
+  // "dbtimeout=": what the database back-ends give each statement.
+  int DbTimeoutSeconds = kDefaultDbTimeoutSeconds;
   std::string LineBuffer;
   std::string FieldBuffer;
   SortedRows RowBuffer;
   SortedRows SideBuffer;
   std::array<std::string, 100> DeviceNames;
+  // How long a posting waits for the locks a line needs before it keeps the
+  // line for the next pass (tests shorten it).
+  int lock_wait_ms = 3000;
   // Opened by the intake for the database back-ends, closed by the run
   // driver after the database export. Null until then. Shared so that the
   // context needs to know nothing of the database layer.

@@ -1,5 +1,7 @@
 #include "backends/context/settings.h"
 
+#include <charconv>
+
 #include "backends/context/backend_names.h"
 #include "text/lines.h"
 #include "backends/context/run_context.h"
@@ -57,6 +59,21 @@ void ParseSettings(std::string_view text, std::string* backend_name, std::string
   }
 }
 
+int ParseDbTimeout(std::string_view text) {
+  int seconds = kDefaultDbTimeoutSeconds;
+  LineReader reader(text);
+  std::string_view line;
+  while (reader.Next(&line)) {
+    if (line.substr(0, 10) != "dbtimeout=") continue;
+    std::string_view value = line.substr(10);
+    int n = 0;
+    auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
+    bool whole = ec == std::errc() && end == value.data() + value.size();
+    seconds = whole && n >= 1 && n <= 86400 ? n : kDefaultDbTimeoutSeconds;
+  }
+  return seconds;
+}
+
 std::string NormaliseDataPath(std::string_view backend_name, std::string data_path) {
   if (IsDatabaseBackend(backend_name) || backend_name == kQuickBooksDatabaseBackend) {
     return data_path;
@@ -71,10 +88,12 @@ std::string NormaliseDataPath(std::string_view backend_name, std::string data_pa
 
 void ReadSettings(RunContext& ctx) {
   ctx.DataPath.clear();
+  ctx.DbTimeoutSeconds = kDefaultDbTimeoutSeconds;
   std::string text;
   Status s = ctx.env->ReadFile(ctx.Path(kSettingsFile), &text);
   if (s.ok()) {
     ParseSettings(text, &ctx.BackendName, &ctx.DataPath);
+    ctx.DbTimeoutSeconds = ParseDbTimeout(text);
   } else {
     ctx.Log("settings: " + std::string(kSettingsFile) + " not read (" + s.ToString() +
             "); no back-end");

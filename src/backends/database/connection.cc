@@ -5,7 +5,7 @@
 
 #include "backends/database/odbc_api.h"
 #include "backends/database/recordset.h"
-#include "text/numbers.h"
+#include "backends/database/row_identity.h"
 
 namespace lumbra::database {
 
@@ -28,6 +28,14 @@ std::string InfoText(SQLHDBC dbc, SQLUSMALLINT what) {
   return std::string(buf);
 }
 
+SQLPOINTER Number(uintptr_t n) { return reinterpret_cast<SQLPOINTER>(n); }
+
+// The driver's own answer to "which tables" can come back empty when the
+// file was held busy past its busy time-out; SQLite's own table list says
+// whether that answer was true.
+constexpr char kSqliteTableCount[] =
+    "SELECT COUNT(*) FROM sqlite_master WHERE type IN ('table', 'view')";
+
 }  // namespace
 
 Connection::Connection() : handles_(std::make_unique<Handles>()) {}
@@ -35,27 +43,46 @@ Connection::Connection() : handles_(std::make_unique<Handles>()) {}
 Connection::~Connection() { Close(); }
 
 Status Connection::Open(const std::string& connection_string, std::unique_ptr<Connection>* out) {
+  return Open(connection_string, ConnectionOptions(), out);
+}
+
+Status Connection::Open(const std::string& connection_string, ConnectionOptions options,
+                        std::unique_ptr<Connection>* out) {
   out->reset();
   std::unique_ptr<Connection> c(new Connection());
   Handles& h = *c->handles_;
   if (!Succeeded(h.env.Allocate(SQL_HANDLE_ENV, SQL_NULL_HANDLE))) {
     return Status::IOError("the ODBC driver manager cannot be started");
   }
-  SQLSetEnvAttr(h.env.get(), SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+  SQLSetEnvAttr(h.env.get(), SQL_ATTR_ODBC_VERSION, Number(SQL_OV_ODBC3), 0);
   if (!Succeeded(h.dbc.Allocate(SQL_HANDLE_DBC, h.env.get()))) {
     return c->Fail(SQL_HANDLE_ENV, h.env.get(), "no connection handle");
   }
-  SQLSetConnectAttr(h.dbc.get(), SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(30),
-                    SQL_IS_UINTEGER);
+  const int timeout = std::max(options.timeout_seconds, 0);
+  c->timeout_seconds_ = timeout;
+  if (timeout > 0) {
+    // A driver that knows neither attribute goes on without it.
+    SQLSetConnectAttr(h.dbc.get(), SQL_ATTR_LOGIN_TIMEOUT, Number(timeout), SQL_IS_UINTEGER);
+    SQLSetConnectAttr(h.dbc.get(), SQL_ATTR_CONNECTION_TIMEOUT, Number(timeout), SQL_IS_UINTEGER);
+    if (options.on_stall) {
+      c->watch_ = std::make_unique<CallWatch>(std::chrono::seconds(2 * timeout + 5),
+                                              std::move(options.on_stall));
+    }
+  }
   std::string text = connection_string;
-  SQLRETURN rc = SQLDriverConnect(h.dbc.get(), nullptr, reinterpret_cast<SQLCHAR*>(text.data()),
-                                  SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
+  SQLRETURN rc;
+  {
+    CallWatch::Scope scope(c->watch(), "connecting");
+    rc = SQLDriverConnect(h.dbc.get(), nullptr, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS,
+                          nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
+  }
   if (!Succeeded(rc)) return c->Fail(SQL_HANDLE_DBC, h.dbc.get(), "cannot connect");
   h.connected = true;
   c->open_ = true;
   c->quote_ = InfoText(h.dbc.get(), SQL_IDENTIFIER_QUOTE_CHAR);
   if (c->quote_ == " ") c->quote_.clear();
   c->dbms_name_ = InfoText(h.dbc.get(), SQL_DBMS_NAME);
+  c->dialect_ = DialectFor(c->dbms_name_);
   SQLUSMALLINT txn = SQL_TC_NONE;
   if (Succeeded(SQLGetInfo(h.dbc.get(), SQL_TXN_CAPABLE, &txn, sizeof txn, nullptr))) {
     c->transactions_ = txn != SQL_TC_NONE;
@@ -72,6 +99,7 @@ bool Connection::IsOpen() const { return open_ && !lost_; }
 Status Connection::Close() {
   Handles& h = *handles_;
   if (h.connected) {
+    CallWatch::Scope scope(watch(), "closing the connection");
     if (in_work_) SQLEndTran(SQL_HANDLE_DBC, h.dbc.get(), SQL_ROLLBACK);
     SQLDisconnect(h.dbc.get());
     h.connected = false;
@@ -84,22 +112,35 @@ Status Connection::Close() {
   return Status::OK();
 }
 
-void* Connection::odbc_handle() const { return handles_->dbc.get(); }
-
 Status Connection::Fail(short handle_type, void* handle, std::string_view context) {
   odbc::Diagnostics d = odbc::ReadDiagnostics(handle_type, handle);
   if (odbc::IsConnectionState(d.state)) lost_ = true;
-  return Status::IOError(std::string(context) + ": " + d.text);
+  std::string message = std::string(context) + ": " + d.text;
+  if (IsPassingError(dialect_, d.state, d.native_error)) return Status::Busy(std::move(message));
+  return Status::IOError(std::move(message));
+}
+
+Status Connection::NewStatement(odbc::Handle* stmt) {
+  if (!IsOpen()) return Status::IOError("the database connection is not open");
+  if (!Succeeded(stmt->Allocate(SQL_HANDLE_STMT, handles_->dbc.get()))) {
+    return Fail(SQL_HANDLE_DBC, handles_->dbc.get(), "no statement handle");
+  }
+  if (timeout_seconds_ > 0) {
+    SQLSetStmtAttr(stmt->get(), SQL_ATTR_QUERY_TIMEOUT, Number(timeout_seconds_), SQL_IS_UINTEGER);
+  }
+  return Status::OK();
 }
 
 Status Connection::Run(const std::string& sql) {
-  if (!IsOpen()) return Status::IOError("the database connection is not open");
   odbc::Handle stmt;
-  if (!Succeeded(stmt.Allocate(SQL_HANDLE_STMT, handles_->dbc.get()))) {
-    return Fail(SQL_HANDLE_DBC, handles_->dbc.get(), "no statement handle");
-  }
+  Status s = NewStatement(&stmt);
+  if (!s.ok()) return s;
   std::u16string wide = Cp1252ToUtf16(sql);
-  SQLRETURN rc = SQLExecDirectW(stmt.get(), Wide(wide), SQL_NTS);
+  SQLRETURN rc;
+  {
+    CallWatch::Scope scope(watch(), "a statement");
+    rc = SQLExecDirectW(stmt.get(), Wide(wide), SQL_NTS);
+  }
   if (!Succeeded(rc) && rc != SQL_NO_DATA) return Fail(SQL_HANDLE_STMT, stmt.get(), sql);
   return Status::OK();
 }
@@ -108,38 +149,65 @@ Status Connection::Execute(const std::string& sql, Recordset* rs) {
   return rs->OpenQuery(this, sql, CursorType::kForwardOnly);
 }
 
-Status Connection::LoadCatalogue() {
-  if (catalogue_loaded_) return Status::OK();
-  if (!IsOpen()) return Status::IOError("the database connection is not open");
-  odbc::Handle stmt;
-  if (!Succeeded(stmt.Allocate(SQL_HANDLE_STMT, handles_->dbc.get()))) {
-    return Fail(SQL_HANDLE_DBC, handles_->dbc.get(), "no statement handle");
+Status Connection::ReadCatalogue() {
+  if (catalogue_status_) return *catalogue_status_;
+  Status s = LoadCatalogue();
+  if (s.ok() && catalogue_.empty()) s = ConfirmEmptyCatalogue();
+  if (!s.ok()) {
+    std::string why = "the table catalogue cannot be read: " + s.message();
+    s = s.IsBusy() || !IsOpen() ? Status::Busy(why) : Status::IOError(why);
   }
-  SQLRETURN rc = SQLTables(stmt.get(), nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0);
-  if (!Succeeded(rc)) return Fail(SQL_HANDLE_STMT, stmt.get(), "the table catalogue cannot be read");
-  std::set<std::string, std::less<>> tables;
-  while (Succeeded(rc = SQLFetch(stmt.get()))) {
+  catalogue_status_ = s;
+  return s;
+}
+
+Status Connection::LoadCatalogue() {
+  odbc::Handle stmt;
+  Status s = NewStatement(&stmt);
+  if (!s.ok()) return s;
+  SQLRETURN rc;
+  {
+    CallWatch::Scope scope(watch(), "the table catalogue");
+    rc = SQLTables(stmt.get(), nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0);
+  }
+  if (!Succeeded(rc)) return Fail(SQL_HANDLE_STMT, stmt.get(), "SQLTables");
+  for (;;) {
+    {
+      CallWatch::Scope scope(watch(), "the table catalogue");
+      rc = SQLFetch(stmt.get());
+    }
+    if (!Succeeded(rc)) break;
     std::string name, type;
     bool null_name = false, null_type = false;
     if (!Succeeded(odbc::ReadText(stmt.get(), 3, &name, &null_name)) ||
         !Succeeded(odbc::ReadText(stmt.get(), 4, &type, &null_type))) {
-      return Fail(SQL_HANDLE_STMT, stmt.get(), "the table catalogue cannot be read");
+      return Fail(SQL_HANDLE_STMT, stmt.get(), "SQLTables");
     }
     if (null_name || name.empty() || type.find("SYSTEM") != std::string::npos) continue;
-    tables.insert(std::move(name));
+    catalogue_.Add(std::move(name), type.find("VIEW") != std::string::npos);
   }
-  if (rc != SQL_NO_DATA) return Fail(SQL_HANDLE_STMT, stmt.get(), "the table catalogue cannot be read");
-  tables_ = std::move(tables);
-  catalogue_loaded_ = true;
+  if (rc != SQL_NO_DATA) return Fail(SQL_HANDLE_STMT, stmt.get(), "SQLTables");
   return Status::OK();
 }
 
-Status Connection::HasTable(std::string_view name, bool* found) {
-  *found = false;
-  Status s = LoadCatalogue();
+Status Connection::ConfirmEmptyCatalogue() {
+  if (!dialect_.loosely_typed) return Status::OK();
+  Recordset rs;
+  Status s = Execute(kSqliteTableCount, &rs);
   if (!s.ok()) return s;
-  *found = tables_.find(name) != tables_.end();
+  double tables = NumberOf(rs.FieldValue(0));
+  if (tables > 0) {
+    return Status::Busy("the driver listed no tables, though the database holds " +
+                        PlainText(rs.FieldValue(0)));
+  }
   return Status::OK();
+}
+
+Status Connection::ResolveTable(std::string_view name, std::string* spelling) {
+  Status s = ReadCatalogue();
+  if (!s.ok()) return s;
+  bool view = false;
+  return catalogue_.Resolve(name, spelling, &view);
 }
 
 Status Connection::TableColumns(std::string_view table, const std::vector<Column>** columns) {
@@ -149,57 +217,61 @@ Status Connection::TableColumns(std::string_view table, const std::vector<Column
     *columns = &it->second;
     return Status::OK();
   }
-  bool found = false;
-  Status s = HasTable(table, &found);
+  std::string spelling;
+  Status s = ResolveTable(table, &spelling);
   if (!s.ok()) return s;
-  if (!found) return Status::NotFound("no table named " + std::string(table) + " in the database");
+  if (spelling != table) return TableColumns(spelling, columns);
+  // Under a savepoint: a refused query must not spoil the unit of work.
+  std::vector<Column> found;
+  s = Atomically([&]() { return ReadColumns(spelling, &found); });
+  if (!s.ok()) return s;
+  *columns = &columns_.emplace(spelling, std::move(found)).first->second;
+  return Status::OK();
+}
+
+Status Connection::ReadColumns(const std::string& table, std::vector<Column>* columns) {
   odbc::Handle stmt;
-  if (!Succeeded(stmt.Allocate(SQL_HANDLE_STMT, handles_->dbc.get()))) {
-    return Fail(SQL_HANDLE_DBC, handles_->dbc.get(), "no statement handle");
-  }
+  Status s = NewStatement(&stmt);
+  if (!s.ok()) return s;
   // The columns of an empty result; a driver that cannot filter gets the
-  // plain query, which is only executed, never read.
-  std::vector<Column> found_columns;
+  // plain query, which is only executed, never read. The first refusal is
+  // the one that says why.
+  const std::string context = "the columns of " + table + " cannot be read";
+  std::string why;
   SQLRETURN rc = SQL_ERROR;
   for (const std::string& sql : {"SELECT * FROM " + QuoteName(table) + " WHERE 1=0",
                                  "SELECT * FROM " + QuoteName(table)}) {
     std::u16string wide = Cp1252ToUtf16(sql);
-    rc = SQLExecDirectW(stmt.get(), Wide(wide), SQL_NTS);
+    {
+      CallWatch::Scope scope(watch(), "reading a table's columns");
+      rc = SQLExecDirectW(stmt.get(), Wide(wide), SQL_NTS);
+    }
     if (Succeeded(rc)) break;
-    if (!IsOpen()) break;
+    Status failed = Fail(SQL_HANDLE_STMT, stmt.get(), context);
+    // A time-out or a lock is no reason to try the plain query.
+    if (failed.IsBusy() || !IsOpen()) return failed;
+    if (why.empty()) why = failed.message();
     SQLFreeStmt(stmt.get(), SQL_CLOSE);
   }
-  if (!Succeeded(rc)) return Fail(SQL_HANDLE_STMT, stmt.get(), "the columns of " + std::string(table) + " cannot be read");
-  rc = odbc::DescribeColumns(stmt.get(), &found_columns);
-  if (!Succeeded(rc)) return Fail(SQL_HANDLE_STMT, stmt.get(), "the columns of " + std::string(table) + " cannot be read");
-  auto inserted = columns_.emplace(std::string(table), std::move(found_columns));
-  *columns = &inserted.first->second;
+  if (!Succeeded(rc)) return Status::IOError(why);
+  rc = odbc::DescribeColumns(stmt.get(), dialect_, columns);
+  if (!Succeeded(rc)) return Fail(SQL_HANDLE_STMT, stmt.get(), context);
   return Status::OK();
 }
 
-const std::vector<std::string>& Connection::PrimaryKey(std::string_view table) {
-  auto it = primary_keys_.find(table);
-  if (it != primary_keys_.end()) return it->second;
-  std::vector<std::pair<int, std::string>> parts;
-  odbc::Handle stmt;
-  if (IsOpen() && Succeeded(stmt.Allocate(SQL_HANDLE_STMT, handles_->dbc.get()))) {
-    std::u16string wide = Cp1252ToUtf16(table);
-    SQLRETURN rc = SQLPrimaryKeysW(stmt.get(), nullptr, 0, nullptr, 0, Wide(wide),
-                                   static_cast<SQLSMALLINT>(wide.size()));
-    while (Succeeded(rc) && Succeeded(rc = SQLFetch(stmt.get()))) {
-      std::string column, sequence;
-      bool null_column = false, null_sequence = false;
-      if (!Succeeded(odbc::ReadText(stmt.get(), 4, &column, &null_column))) break;
-      odbc::ReadText(stmt.get(), 5, &sequence, &null_sequence);
-      if (null_column || column.empty()) continue;
-      parts.emplace_back(static_cast<int>(ValueOf(sequence)), std::move(column));
-    }
+const RowIdentity& Connection::Identity(std::string_view table) {
+  auto it = identities_.find(table);
+  if (it != identities_.end()) return it->second;
+  RowIdentity identity;
+  const std::vector<Column>* columns = nullptr;
+  std::string spelling;
+  bool view = false;
+  if (catalogue_.Resolve(table, &spelling, &view).ok() && TableColumns(table, &columns).ok()) {
+    // What the driver could tell counts even when one of its answers failed;
+    // the savepoint only keeps the failure out of the unit of work.
+    Atomically([&]() { return ReadRowIdentity(this, table, *columns, view, &identity); });
   }
-  std::stable_sort(parts.begin(), parts.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
-  std::vector<std::string> key;
-  for (auto& part : parts) key.push_back(std::move(part.second));
-  return primary_keys_.emplace(std::string(table), std::move(key)).first->second;
+  return identities_.emplace(std::string(table), std::move(identity)).first->second;
 }
 
 std::string Connection::QuoteName(std::string_view name) const {
@@ -216,10 +288,9 @@ std::string Connection::QuoteName(std::string_view name) const {
 void Connection::SetReadOnly(std::string reason) { read_only_reason_ = std::move(reason); }
 
 Status Connection::SetAutocommit(bool on) {
-  SQLRETURN rc = SQLSetConnectAttr(
-      handles_->dbc.get(), SQL_ATTR_AUTOCOMMIT,
-      reinterpret_cast<SQLPOINTER>(static_cast<uintptr_t>(on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF)),
-      SQL_IS_UINTEGER);
+  SQLRETURN rc = SQLSetConnectAttr(handles_->dbc.get(), SQL_ATTR_AUTOCOMMIT,
+                                   Number(on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF),
+                                   SQL_IS_UINTEGER);
   if (!Succeeded(rc)) return Fail(SQL_HANDLE_DBC, handles_->dbc.get(), "the commit mode cannot be set");
   return Status::OK();
 }
@@ -233,8 +304,9 @@ Status Connection::BeginWork() {
   in_work_ = true;
   // Every line of a unit of work runs under a savepoint, so a refused line
   // leaves nothing behind and the lines after it still count.
-  s = Run("SAVEPOINT lumbra_probe");
-  if (s.ok()) s = Run("RELEASE SAVEPOINT lumbra_probe");
+  if (!dialect_.open_transaction.empty()) s = Run(dialect_.open_transaction);
+  if (s.ok()) s = Run(dialect_.Savepoint("lumbra_probe"));
+  if (s.ok() && !dialect_.Release("lumbra_probe").empty()) s = Run(dialect_.Release("lumbra_probe"));
   if (!s.ok()) {
     RollbackWork();
     return Status::NotSupported("the database offers no savepoints: " + s.message());
@@ -245,9 +317,15 @@ Status Connection::BeginWork() {
 Status Connection::CommitWork() {
   if (!in_work_) return Status::InvalidArgument("no unit of work is open");
   Status s;
-  if (!IsOpen() || !Succeeded(SQLEndTran(SQL_HANDLE_DBC, handles_->dbc.get(), SQL_COMMIT))) {
+  SQLRETURN rc = SQL_ERROR;
+  if (IsOpen()) {
+    CallWatch::Scope scope(watch(), "the commit");
+    rc = SQLEndTran(SQL_HANDLE_DBC, handles_->dbc.get(), SQL_COMMIT);
+  }
+  if (!Succeeded(rc)) {
     s = IsOpen() ? Fail(SQL_HANDLE_DBC, handles_->dbc.get(), "the commit failed")
                  : Status::IOError("the database connection was lost before the commit");
+    CallWatch::Scope scope(watch(), "the rollback");
     if (IsOpen()) SQLEndTran(SQL_HANDLE_DBC, handles_->dbc.get(), SQL_ROLLBACK);
   }
   in_work_ = false;
@@ -259,8 +337,11 @@ Status Connection::CommitWork() {
 Status Connection::RollbackWork() {
   if (!in_work_) return Status::InvalidArgument("no unit of work is open");
   Status s;
-  if (IsOpen() && !Succeeded(SQLEndTran(SQL_HANDLE_DBC, handles_->dbc.get(), SQL_ROLLBACK))) {
-    s = Fail(SQL_HANDLE_DBC, handles_->dbc.get(), "the rollback failed");
+  if (IsOpen()) {
+    CallWatch::Scope scope(watch(), "the rollback");
+    if (!Succeeded(SQLEndTran(SQL_HANDLE_DBC, handles_->dbc.get(), SQL_ROLLBACK))) {
+      s = Fail(SQL_HANDLE_DBC, handles_->dbc.get(), "the rollback failed");
+    }
   }
   in_work_ = false;
   savepoint_depth_ = 0;
@@ -272,15 +353,16 @@ Status Connection::Atomically(const std::function<Status()>& step) {
   if (!IsOpen() || local_transaction_) return step();
   if (in_work_) {
     std::string name = "lumbra_sp" + std::to_string(++savepoint_depth_);
-    Status s = Run("SAVEPOINT " + name);
+    Status s = Run(dialect_.Savepoint(name));
     if (!s.ok()) {
       --savepoint_depth_;
       return s;
     }
     s = step();
-    if (!s.ok() && IsOpen()) Run("ROLLBACK TO SAVEPOINT " + name);
-    if (IsOpen()) {
-      Status released = Run("RELEASE SAVEPOINT " + name);
+    if (!s.ok() && IsOpen()) Run(dialect_.RollbackTo(name));
+    const std::string release = dialect_.Release(name);
+    if (IsOpen() && !release.empty()) {
+      Status released = Run(release);
       if (s.ok() && !released.ok()) s = released;
     }
     --savepoint_depth_;
@@ -293,6 +375,7 @@ Status Connection::Atomically(const std::function<Status()>& step) {
   Status s = step();
   local_transaction_ = false;
   if (IsOpen()) {
+    CallWatch::Scope scope(watch(), "the commit");
     SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, handles_->dbc.get(), s.ok() ? SQL_COMMIT : SQL_ROLLBACK);
     if (s.ok() && !Succeeded(rc)) s = Fail(SQL_HANDLE_DBC, handles_->dbc.get(), "the commit failed");
     SetAutocommit(true);

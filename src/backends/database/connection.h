@@ -4,27 +4,62 @@
 // opens its own.
 //
 // Besides opening and closing it answers what the callers need to keep
-// device data out of SQL text: whether the catalogue holds a table of an
-// exact name, a table's columns and primary key, and quoting of a name that
-// the catalogue holds. Writes can be grouped into units of work and made
-// atomic line by line.
+// device data out of SQL text: the tables the catalogue holds (names
+// resolved as the database resolves them), a table's columns, the ways a
+// row of it can be named, and quoting of a name that the catalogue holds.
+// Writes can be grouped into units of work and made atomic line by line.
+//
+// Every statement runs under the time-out of the options, and so do the
+// login and the driver's other requests; a call that the driver does not end
+// within twice the time-out and five seconds more goes to the stall action.
+// A failure that passes by itself (time-out, lock, busy database, lost link)
+// is returned as Busy.
 #ifndef LUMBRA_BACKENDS_DATABASE_CONNECTION_H_
 #define LUMBRA_BACKENDS_DATABASE_CONNECTION_H_
 
 #include <functional>
 #include <map>
 #include <memory>
-#include <set>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "backends/database/call_watch.h"
+#include "backends/database/catalogue.h"
+#include "backends/database/dialect.h"
 #include "backends/database/value.h"
 #include "platform/status.h"
 
 namespace lumbra::database {
 
+namespace odbc {
+class Handle;
+}
+
 class Recordset;
+
+inline constexpr int kDefaultTimeoutSeconds = 30;
+
+struct ConnectionOptions {
+  // For each statement, the login and the driver's other requests; 0: none.
+  int timeout_seconds = kDefaultTimeoutSeconds;
+  // Without one, driver calls are not watched.
+  CallWatch::StallAction on_stall;
+};
+
+// How an update names the one row it changes, tried in this order: the
+// primary key; the driver's best row identifier (a pseudo column such as
+// SQLite's rowid or PostgreSQL's ctid is read alongside the table's own
+// columns); a unique index. Each is used only when the row holds a value in
+// every one of its columns. Failing all, every original value names the row.
+struct RowIdentity {
+  std::vector<std::string> primary_key;
+  std::vector<std::string> best_row_id;
+  // The columns of best_row_id that are not columns of the table.
+  std::vector<std::string> pseudo_columns;
+  std::vector<std::vector<std::string>> unique_indexes;
+};
 
 class Connection {
  public:
@@ -32,6 +67,8 @@ class Connection {
   // manager as it stands. No dialog is ever shown: a driver that would ask
   // for anything fails instead.
   static Status Open(const std::string& connection_string, std::unique_ptr<Connection>* out);
+  static Status Open(const std::string& connection_string, ConnectionOptions options,
+                     std::unique_ptr<Connection>* out);
 
   ~Connection();
   Connection(const Connection&) = delete;
@@ -46,18 +83,21 @@ class Connection {
   // opens its rows, read forward only, in rs.
   Status Execute(const std::string& sql, Recordset* rs);
 
-  // Whether the catalogue holds a table or view of exactly this name
-  // (case-sensitive). The catalogue is read once per connection.
-  Status HasTable(std::string_view name, bool* found);
-  // The columns of a catalogue table, in the order in which "SELECT *"
-  // returns them. Read once per table.
+  // Reads the catalogue of tables and views, once per connection; later
+  // calls return the first answer. A catalogue that cannot be read (an
+  // error, or no tables from a database that has some) fails, as Busy when
+  // the reason passes by itself.
+  Status ReadCatalogue();
+  // The catalogue's spelling of a table name (see Catalogue::Resolve).
+  Status ResolveTable(std::string_view name, std::string* spelling);
+  // The columns of a catalogue table (its catalogue spelling), in the order
+  // in which "SELECT *" returns them. Read once per table.
   Status TableColumns(std::string_view table, const std::vector<Column>** columns);
-  // The table's primary key columns in key order; empty when it has none or
-  // the driver cannot tell. Read once per table.
-  const std::vector<std::string>& PrimaryKey(std::string_view table);
+  // How a row of the table is named. Read once per table.
+  const RowIdentity& Identity(std::string_view table);
 
   // The name quoted as an identifier for this database, for names that the
-  // catalogue holds.
+  // catalogue holds and pseudo columns the driver names.
   std::string QuoteName(std::string_view name) const;
 
   // A connection marked read-only refuses every write with the reason.
@@ -80,10 +120,14 @@ class Connection {
 
   // The product name the driver reports ("SQLite", "PostgreSQL").
   const std::string& dbms_name() const { return dbms_name_; }
+  const Dialect& dialect() const { return dialect_; }
 
-  // For the access layer: the ODBC connection handle, and the error of a
-  // failed call on one of its handles, which also notes a lost link.
-  void* odbc_handle() const;
+  // For the access layer: a statement handle that carries the time-out; the
+  // watch over one driver call; the error of a failed call on one of the
+  // connection's handles (Busy when it passes by itself), which also notes
+  // a lost link.
+  Status NewStatement(odbc::Handle* stmt);
+  CallWatch* watch() const { return watch_.get(); }
   Status Fail(short handle_type, void* handle, std::string_view context);
   // Runs a statement that returns no rows.
   Status Run(const std::string& sql);
@@ -91,10 +135,14 @@ class Connection {
  private:
   Connection();
   Status LoadCatalogue();
+  Status ConfirmEmptyCatalogue();
+  Status ReadColumns(const std::string& table, std::vector<Column>* columns);
   Status SetAutocommit(bool on);
 
   struct Handles;
   std::unique_ptr<Handles> handles_;
+  int timeout_seconds_ = 0;
+  std::unique_ptr<CallWatch> watch_;
   bool open_ = false;
   bool lost_ = false;
   bool transactions_ = false;
@@ -103,11 +151,12 @@ class Connection {
   int savepoint_depth_ = 0;
   std::string quote_;
   std::string dbms_name_;
+  Dialect dialect_;
   std::string read_only_reason_;
-  bool catalogue_loaded_ = false;
-  std::set<std::string, std::less<>> tables_;
+  std::optional<Status> catalogue_status_;
+  Catalogue catalogue_;
   std::map<std::string, std::vector<Column>, std::less<>> columns_;
-  std::map<std::string, std::vector<std::string>, std::less<>> primary_keys_;
+  std::map<std::string, RowIdentity, std::less<>> identities_;
 };
 
 }  // namespace lumbra::database

@@ -1,5 +1,6 @@
 #include "backends/database/data_source.h"
 
+#include <cstdlib>
 #include <memory>
 
 #include "backends/database/connection.h"
@@ -26,7 +27,7 @@ Status ReadHeader(Env* env, const std::string& path, std::string* header) {
 }  // namespace
 
 Status ResolveDataSource(Env* env, const std::string& data_path, const std::string& resolved_path,
-                         DataSource* out) {
+                         DataSource* out, int timeout_seconds) {
   *out = DataSource();
   if (data_path.find('=') != std::string::npos) {
     out->kind = DataSourceKind::kConnectionString;
@@ -46,7 +47,7 @@ Status ResolveDataSource(Env* env, const std::string& data_path, const std::stri
   if (header.compare(0, kSqliteHeader.size(), kSqliteHeader) == 0) {
     out->kind = DataSourceKind::kSqliteFile;
     out->connection_string = "Driver={" + std::string(kSqliteDriver) + "};Database=" + resolved_path +
-                             ";Timeout=10000;NoCreat=1;";
+                             ";Timeout=" + std::to_string(timeout_seconds * 1000) + ";NoCreat=1;";
     out->description = "SQLite file " + resolved_path;
     return Status::OK();
   }
@@ -62,6 +63,21 @@ Status ResolveDataSource(Env* env, const std::string& data_path, const std::stri
                               " is neither an SQLite file, an Access file nor an ODBC connection string");
 }
 
+ConnectionOptions PassConnectionOptions(RunContext& ctx) {
+  ConnectionOptions options;
+  options.timeout_seconds = ctx.DbTimeoutSeconds;
+  // The call watch runs on its own thread while the pass waits inside the
+  // driver, so the log is not written by two threads at once.
+  options.on_stall = [&ctx](const std::string& call) {
+    ctx.Log("the database has not answered (" + call + ") for twice the time-out of " +
+            std::to_string(ctx.DbTimeoutSeconds) +
+            " s and more; the pass ends here, and what it had not committed is posted by the "
+            "next pass");
+    std::_Exit(kExitDatabaseSilent);
+  };
+  return options;
+}
+
 }  // namespace database
 
 void OpenDatabaseConnection(RunContext& ctx) {
@@ -70,13 +86,15 @@ void OpenDatabaseConnection(RunContext& ctx) {
   database::DataSource source;
   std::string resolved =
       ctx.DataPath.find('=') == std::string::npos ? ctx.Path(ctx.DataPath) : ctx.DataPath;
-  Status s = database::ResolveDataSource(ctx.env, ctx.DataPath, resolved, &source);
+  Status s = database::ResolveDataSource(ctx.env, ctx.DataPath, resolved, &source,
+                                         ctx.DbTimeoutSeconds);
   if (!s.ok()) {
     ctx.Log("database not opened: " + s.message());
     return;
   }
   std::unique_ptr<database::Connection> connection;
-  s = database::Connection::Open(source.connection_string, &connection);
+  s = database::Connection::Open(source.connection_string, database::PassConnectionOptions(ctx),
+                                 &connection);
   if (!s.ok()) {
     ctx.Log("database not opened (" + source.description + "): " + s.message());
     return;
@@ -87,6 +105,12 @@ void OpenDatabaseConnection(RunContext& ctx) {
   }
   ctx.Log("database opened: " + source.description +
           (connection->read_only() ? " (read-only: " + connection->read_only_reason() + ")" : ""));
+  // Read once, here, for the posting and the export alike.
+  s = connection->ReadCatalogue();
+  if (!s.ok()) {
+    ctx.Log("database: " + s.message() +
+            "; every device's lines wait for the next pass and the devices keep their tables");
+  }
   ctx.DbConnection = std::move(connection);
 }
 

@@ -18,6 +18,7 @@
 #include <string>
 #include <string_view>
 
+#include "backends/database/connection.h"
 #include "platform/status.h"
 
 namespace lumbra {
@@ -43,10 +44,15 @@ struct DataSource {
 
 // Maps DataPath (already resolved against the working folder when it is a
 // path) to a data source. NotFound for a file that cannot be read,
-// NotSupported for a file of another kind.
+// NotSupported for a file of another kind. An SQLite file's driver waits up
+// to timeout_seconds for a lock another program holds on it.
 Status ResolveDataSource(Env* env, const std::string& data_path, const std::string& resolved_path,
-                         DataSource* out);
+                         DataSource* out, int timeout_seconds = 30);
 
+// The options of a pass's database connections: the time-out of
+// "dbtimeout=", and a stall action that logs and ends the pass with status
+// kExitDatabaseSilent.
+ConnectionOptions PassConnectionOptions(RunContext& ctx);
 
 }  // namespace database
 }  // namespace lumbra

@@ -69,14 +69,19 @@ bool IsSafeTableFileName(std::string_view name) {
          name.find("..") == std::string_view::npos && name.find('\0') == std::string_view::npos;
 }
 
-size_t ExportTable(RunContext& ctx, Connection* connection, const std::string& table) {
+bool ExportTable(RunContext& ctx, Connection* connection, const std::string& table) {
   const std::string path = TableFile("1", table);
+  auto keep_older = [&](const Status& s) {
+    ctx.Log("table " + path + " not written, the devices keep theirs: " + s.message());
+    return false;
+  };
   DeviceTableFile file;
   Recordset rs;
   size_t records = 0;
   std::string note;
   Status s = rs.Open(connection, table, CursorType::kForwardOnly);
   if (!s.ok()) {
+    if (s.IsBusy() || connection == nullptr || !connection->IsOpen()) return keep_older(s);
     // The devices then see the table as having nothing in it, as they do for
     // any table whose query fails.
     note = " (query failed, header line left empty: " + s.message() + ")";
@@ -95,6 +100,7 @@ size_t ExportTable(RunContext& ctx, Connection* connection, const std::string& t
       ++records;
       s = rs.MoveNext();
       if (!s.ok()) {
+        if (s.IsBusy() || !connection->IsOpen()) return keep_older(s);
         note = " (reading stopped early: " + s.message() + ")";
         break;
       }
@@ -104,10 +110,10 @@ size_t ExportTable(RunContext& ctx, Connection* connection, const std::string& t
   s = file.Save(ctx.env, ctx.Path(path));
   if (!s.ok()) {
     ctx.Log("table " + path + " not written, older copy kept: " + s.ToString());
-    return 0;
+    return false;
   }
   ctx.Log("table " + path + " written: " + std::to_string(records) + " records" + note);
-  return records;
+  return true;
 }
 
 }  // namespace database
@@ -121,16 +127,18 @@ void ExportDatabaseByMenu(RunContext& ctx) {
   }
   database::Connection* connection = ctx.DbConnection.get();
   if (connection == nullptr || !connection->IsOpen()) {
-    ctx.Log("no database connection: every table of the menu is written with an empty header");
+    ctx.Log("no database connection: no menu table is written, the devices keep theirs");
+    return;
   }
+  // A catalogue that cannot be read was logged when the connection opened.
+  if (!connection->ReadCatalogue().ok()) return;
   for (const std::string& table : database::ReadMenuTables(menu)) {
     if (!database::IsSafeTableFileName(table)) {
       ctx.Log("menu table \"" + table + "\" skipped: its name would put a file outside the "
               "device folders");
       continue;
     }
-    database::ExportTable(ctx, connection, table);
-    database::CopyToDevices(ctx, table);
+    if (database::ExportTable(ctx, connection, table)) database::CopyToDevices(ctx, table);
   }
 }
 

@@ -30,13 +30,15 @@ std::vector<std::string> ReadMenuTables(std::string_view menu_text);
 // folders: not empty, no folder separator, no "..".
 bool IsSafeTableFileName(std::string_view name);
 
-// Writes "1\<table>.dat" from the database; returns the number of records
-// written. A table that the catalogue lacks, or whose query fails, gives a
-// file holding only an empty header line; a table without records, its
-// header line alone; a table whose reading fails on the way, the records
-// read until then. Currency columns are written "$0.00", nulls empty. A null
-// connection counts as a failed query.
-size_t ExportTable(RunContext& ctx, Connection* connection, const std::string& table);
+// Writes "1\<table>.dat" from the database table that the menu's name
+// resolves to; true when the file was written. A name the database does not
+// resolve, or a query the database refuses, gives a file holding only an
+// empty header line; a table without records, its header line alone; a
+// table whose reading fails on the way, the records read until then. A
+// time-out, a lock, a busy database or a lost connection leaves the older
+// file in place. Numbers in currency columns are written "$0.00", nulls
+// empty.
+bool ExportTable(RunContext& ctx, Connection* connection, const std::string& table);
 
 }  // namespace database
 }  // namespace lumbra

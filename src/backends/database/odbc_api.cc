@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #include "text/numbers.h"
 
@@ -57,10 +58,7 @@ std::string TidyDecimal(const std::string& raw) {
   size_t begin = raw.find_first_not_of(' ');
   size_t end = raw.find_last_not_of(' ');
   std::string text = begin == std::string::npos ? std::string() : raw.substr(begin, end - begin + 1);
-  double v = 0;
-  if (!ParseNumber(text, &v)) return text;
-  if (text.find_first_of("eE") != std::string::npos) return DoubleText(v);
-  return CanonicalDecimal(text);
+  return ParseNumber(text, nullptr) ? ExactDecimal(text) : text;
 }
 
 SQLRETURN ReadTyped(SQLHSTMT stmt, SQLUSMALLINT index, const Column& column, Value* out) {
@@ -131,14 +129,31 @@ SQLRETURN ReadTyped(SQLHSTMT stmt, SQLUSMALLINT index, const Column& column, Val
   return rc;
 }
 
+bool FitsType(int sql_type, int64_t v) {
+  switch (sql_type) {
+    case SQL_TINYINT:
+      return v >= -128 && v <= 255;
+    case SQL_SMALLINT:
+      return v >= -32768 && v <= 32767;
+    case SQL_INTEGER:
+      return v >= INT32_MIN && v <= INT32_MAX;
+    default:
+      return true;
+  }
+}
+
 SQLSMALLINT ParameterSqlType(const Column& column, const Value& value) {
   switch (value.kind) {
     case ValueKind::kText:
       return value.text.size() > 4000 ? SQL_WLONGVARCHAR : SQL_WVARCHAR;
     case ValueKind::kInteger:
       if (column.cls == ColumnClass::kBit) return SQL_BIT;
-      return column.cls == ColumnClass::kInteger ? static_cast<SQLSMALLINT>(column.sql_type)
-                                                 : SQL_BIGINT;
+      // A value beyond the declared range goes as what it is, so that the
+      // database, not the driver, judges it (SQLite's INTEGER holds 64 bits
+      // though its driver calls it SQL_INTEGER).
+      return column.cls == ColumnClass::kInteger && FitsType(column.sql_type, value.integer)
+                 ? static_cast<SQLSMALLINT>(column.sql_type)
+                 : SQL_BIGINT;
     case ValueKind::kReal:
       return value.single ? SQL_REAL : SQL_DOUBLE;
     case ValueKind::kDecimal:
@@ -168,7 +183,10 @@ Diagnostics ReadDiagnostics(SQLSMALLINT handle_type, SQLHANDLE handle) {
     SQLRETURN rc = SQLGetDiagRec(handle_type, handle, i, state, &native, message,
                                  sizeof message, &length);
     if (!Succeeded(rc)) break;
-    if (d.state.empty()) d.state = std::string(Chars(state));
+    if (d.state.empty()) {
+      d.state = std::string(Chars(state));
+      d.native_error = native;
+    }
     if (!d.text.empty()) d.text += "; ";
     d.text += std::string(Chars(message)) + " (SQLSTATE " + std::string(Chars(state)) + ")";
   }
@@ -201,7 +219,7 @@ void Handle::Reset() {
   handle_ = SQL_NULL_HANDLE;
 }
 
-SQLRETURN DescribeColumns(SQLHSTMT stmt, std::vector<Column>* columns) {
+SQLRETURN DescribeColumns(SQLHSTMT stmt, const Dialect& dialect, std::vector<Column>* columns) {
   columns->clear();
   SQLSMALLINT count = 0;
   SQLRETURN rc = SQLNumResultCols(stmt, &count);
@@ -226,6 +244,7 @@ SQLRETURN DescribeColumns(SQLHSTMT stmt, std::vector<Column>* columns) {
       c.type_name = std::string(Chars(type_name));
     }
     ClassifyColumn(&c);
+    c.loosely_typed = dialect.loosely_typed;
     columns->push_back(std::move(c));
   }
   return SQL_SUCCESS;
@@ -233,6 +252,15 @@ SQLRETURN DescribeColumns(SQLHSTMT stmt, std::vector<Column>* columns) {
 
 SQLRETURN ReadValue(SQLHSTMT stmt, SQLUSMALLINT index, const Column& column, Value* out) {
   *out = Value();
+  if (column.loosely_typed && column.cls != ColumnClass::kText &&
+      column.cls != ColumnClass::kBinary) {
+    std::string text;
+    bool is_null = false;
+    SQLRETURN rc = ReadWide(stmt, index, &text, &is_null);
+    if (rc == SQL_NO_DATA) return SQL_SUCCESS;
+    if (Succeeded(rc) && !is_null) *out = StoredValue(column, std::move(text));
+    return rc;
+  }
   SQLRETURN rc = ReadTyped(stmt, index, column, out);
   if (Succeeded(rc) || column.cls == ColumnClass::kText) return rc;
   // A value the driver cannot give in the column's own type (a database

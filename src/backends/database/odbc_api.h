@@ -6,7 +6,7 @@
 #define LUMBRA_BACKENDS_DATABASE_ODBC_API_H_
 
 #ifdef _WIN32
-#include <windows.h>  // Windows' ODBC headers build on its types
+#include "platform/win_api.h"  // Windows' ODBC headers build on its types
 #endif
 #include <sql.h>
 #include <sqlext.h>
@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "backends/database/dialect.h"
 #include "backends/database/value.h"
 #include "platform/status.h"
 
@@ -27,6 +28,7 @@ inline bool Succeeded(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCC
 // SQLSTATE and every record's message, joined.
 struct Diagnostics {
   std::string state;
+  long native_error = 0;
   std::string text;
 };
 Diagnostics ReadDiagnostics(SQLSMALLINT handle_type, SQLHANDLE handle);
@@ -59,9 +61,13 @@ class Handle {
 };
 
 // The result columns of an executed statement.
-SQLRETURN DescribeColumns(SQLHSTMT stmt, std::vector<Column>* columns);
+SQLRETURN DescribeColumns(SQLHSTMT stmt, const Dialect& dialect, std::vector<Column>* columns);
 
-// Reads column `index` (1-based) of the current row.
+// Reads column `index` (1-based) of the current row. A column of a loosely
+// typed database is read as the database's own text, and taken as a value of
+// its declared type only when the text has that type's form (an integer
+// column holding "2.5" or "n/a" gives that text, a date column holding
+// "05/12/2026" gives that text); nothing is truncated, zeroed or swapped.
 SQLRETURN ReadValue(SQLHSTMT stmt, SQLUSMALLINT index, const Column& column, Value* out);
 
 // Wide text of the current row's column, for catalogue results.

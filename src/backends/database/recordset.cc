@@ -1,7 +1,9 @@
 #include "backends/database/recordset.h"
 
+#include <algorithm>
 #include <utility>
 
+#include "backends/database/catalogue.h"
 #include "backends/database/connection.h"
 #include "backends/database/odbc_api.h"
 
@@ -26,12 +28,9 @@ const Value& NullValue() {
 Status RunWithValues(Connection* connection, const std::string& sql,
                      const std::vector<std::pair<const Column*, const Value*>>& values,
                      SQLLEN* rows) {
-  if (!connection->IsOpen()) return Status::IOError("the database connection is not open");
-  SQLHDBC dbc = connection->odbc_handle();
   odbc::Handle stmt;
-  if (!Succeeded(stmt.Allocate(SQL_HANDLE_STMT, dbc))) {
-    return connection->Fail(SQL_HANDLE_DBC, dbc, "no statement handle");
-  }
+  Status s = connection->NewStatement(&stmt);
+  if (!s.ok()) return s;
   odbc::Parameters parameters;
   for (const auto& [column, value] : values) {
     if (!Succeeded(parameters.Bind(stmt.get(), *column, *value))) {
@@ -39,7 +38,11 @@ Status RunWithValues(Connection* connection, const std::string& sql,
     }
   }
   std::u16string wide = Cp1252ToUtf16(sql);
-  SQLRETURN rc = SQLExecDirectW(stmt.get(), reinterpret_cast<SQLWCHAR*>(wide.data()), SQL_NTS);
+  SQLRETURN rc;
+  {
+    CallWatch::Scope scope(connection->watch(), "a change");
+    rc = SQLExecDirectW(stmt.get(), reinterpret_cast<SQLWCHAR*>(wide.data()), SQL_NTS);
+  }
   if (rc == SQL_NO_DATA) {
     *rows = 0;
     return Status::OK();
@@ -62,6 +65,7 @@ void Recordset::Close() {
   writable_ = false;
   table_.clear();
   columns_.clear();
+  hidden_ = 0;
   rows_.clear();
   position_ = 0;
   eof_ = true;
@@ -71,45 +75,48 @@ void Recordset::Close() {
 }
 
 Status Recordset::Open(Connection* connection, std::string_view table, CursorType cursor) {
-  Close();
-  if (connection == nullptr) return Status::IOError("the database connection is not open");
-  bool found = false;
-  Status s = connection->HasTable(table, &found);
-  if (!s.ok()) return s;
-  if (!found) return Status::NotFound("no table named " + std::string(table) + " in the database");
-  s = Start(connection, "SELECT * FROM " + connection->QuoteName(table), cursor, {});
-  if (s.ok()) {
-    table_ = std::string(table);
-    writable_ = true;
-  }
-  return s;
+  return OpenTable(connection, table, cursor, std::string(), {});
 }
 
-Status Recordset::OpenMatching(Connection* connection, std::string_view table,
-                               std::string_view column, const Value& key) {
+Status Recordset::OpenMatching(Connection* connection, std::string_view table, size_t column,
+                               const Value& key) {
   Close();
   if (connection == nullptr) return Status::IOError("the database connection is not open");
   const std::vector<Column>* columns = nullptr;
   Status s = connection->TableColumns(table, &columns);
   if (!s.ok()) return s;
-  const Column* key_column = nullptr;
-  for (const Column& c : *columns) {
-    if (c.name == column) {
-      key_column = &c;
-      break;
-    }
+  if (column >= columns->size()) {
+    return Status::InvalidArgument("table " + std::string(table) + " has no column " +
+                                   std::to_string(column + 1));
   }
-  if (key_column == nullptr) {
-    return Status::NotFound("table " + std::string(table) + " has no column " + std::string(column));
-  }
-  std::string sql = "SELECT * FROM " + connection->QuoteName(table) + " WHERE " +
-                    connection->QuoteName(column) + " = ?";
-  s = Start(connection, sql, CursorType::kStatic, {{*key_column, key}});
-  if (s.ok()) {
-    table_ = std::string(table);
-    writable_ = true;
-  }
-  return s;
+  const Column& key_column = (*columns)[column];
+  return OpenTable(connection, table, CursorType::kStatic,
+                   " WHERE " + connection->QuoteName(key_column.name) + " = ?", {{key_column, key}});
+}
+
+Status Recordset::OpenTable(Connection* connection, std::string_view table, CursorType cursor,
+                            const std::string& where,
+                            const std::vector<std::pair<Column, Value>>& parameters) {
+  Close();
+  if (connection == nullptr) return Status::IOError("the database connection is not open");
+  std::string spelling;
+  Status s = connection->ResolveTable(table, &spelling);
+  if (!s.ok()) return s;
+  // The pseudo columns that name a row come last, after the table's own.
+  std::string select = "SELECT *";
+  std::vector<std::string> pseudo;
+  if (cursor == CursorType::kStatic) pseudo = connection->Identity(spelling).pseudo_columns;
+  for (const std::string& column : pseudo) select += ", " + connection->QuoteName(column);
+  s = Start(connection, select + " FROM " + connection->QuoteName(spelling) + where, cursor,
+            parameters);
+  if (!s.ok()) return s;
+  table_ = spelling;
+  writable_ = true;
+  hidden_ = std::min(pseudo.size(), columns_.size());
+  // Drivers name a pseudo column in the result as they please ("rowid" for
+  // "_ROWID_"): it keeps the name it was asked by.
+  for (size_t k = 0; k < hidden_; ++k) columns_[columns_.size() - hidden_ + k].name = pseudo[k];
+  return Status::OK();
 }
 
 Status Recordset::OpenQuery(Connection* connection, const std::string& sql, CursorType cursor) {
@@ -124,10 +131,8 @@ Status Recordset::Start(Connection* connection, const std::string& sql, CursorTy
   cursor_ = cursor;
   if (!connection->IsOpen()) return Status::IOError("the database connection is not open");
   auto statement = std::make_unique<Statement>();
-  SQLHDBC dbc = connection->odbc_handle();
-  if (!Succeeded(statement->stmt.Allocate(SQL_HANDLE_STMT, dbc))) {
-    return connection->Fail(SQL_HANDLE_DBC, dbc, "no statement handle");
-  }
+  Status s = connection->NewStatement(&statement->stmt);
+  if (!s.ok()) return s;
   SQLHSTMT stmt = statement->stmt.get();
   for (const auto& [column, value] : parameters) {
     if (!Succeeded(statement->parameters.Bind(stmt, column, value))) {
@@ -135,9 +140,13 @@ Status Recordset::Start(Connection* connection, const std::string& sql, CursorTy
     }
   }
   std::u16string wide = Cp1252ToUtf16(sql);
-  SQLRETURN rc = SQLExecDirectW(stmt, reinterpret_cast<SQLWCHAR*>(wide.data()), SQL_NTS);
+  SQLRETURN rc;
+  {
+    CallWatch::Scope scope(connection->watch(), "a query");
+    rc = SQLExecDirectW(stmt, reinterpret_cast<SQLWCHAR*>(wide.data()), SQL_NTS);
+  }
   if (!Succeeded(rc)) return connection->Fail(SQL_HANDLE_STMT, stmt, "query failed: " + sql);
-  if (!Succeeded(odbc::DescribeColumns(stmt, &columns_))) {
+  if (!Succeeded(odbc::DescribeColumns(stmt, connection->dialect(), &columns_))) {
     return connection->Fail(SQL_HANDLE_STMT, stmt, "the columns of the result cannot be read");
   }
   statement_ = std::move(statement);
@@ -145,7 +154,7 @@ Status Recordset::Start(Connection* connection, const std::string& sql, CursorTy
   if (cursor == CursorType::kStatic) {
     bool got = true;
     while (got) {
-      Status s = FetchRow(&got);
+      s = FetchRow(&got);
       if (!s.ok()) {
         Close();
         return s;
@@ -157,7 +166,7 @@ Status Recordset::Start(Connection* connection, const std::string& sql, CursorTy
     return Status::OK();
   }
   bool got = false;
-  Status s = FetchRow(&got);
+  s = FetchRow(&got);
   eof_ = !got;
   if (!s.ok()) {
     Close();
@@ -169,7 +178,11 @@ Status Recordset::Start(Connection* connection, const std::string& sql, CursorTy
 Status Recordset::FetchRow(bool* got) {
   *got = false;
   SQLHSTMT stmt = statement_->stmt.get();
-  SQLRETURN rc = SQLFetch(stmt);
+  SQLRETURN rc;
+  {
+    CallWatch::Scope scope(connection_->watch(), "reading rows");
+    rc = SQLFetch(stmt);
+  }
   if (rc == SQL_NO_DATA) return Status::OK();
   if (!Succeeded(rc)) return connection_->Fail(SQL_HANDLE_STMT, stmt, "the next row cannot be read");
   std::vector<Value> row(columns_.size());
@@ -236,16 +249,10 @@ const Value& Recordset::FieldValue(size_t i) const {
 }
 
 int Recordset::FieldIndex(std::string_view name) const {
-  for (size_t i = 0; i < columns_.size(); ++i) {
-    if (columns_[i].name == name) return static_cast<int>(i);
-  }
-  int found = -1;
-  for (size_t i = 0; i < columns_.size(); ++i) {
-    if (!EqualsIgnoringCase(columns_[i].name, name)) continue;
-    if (found >= 0) return -1;
-    found = static_cast<int>(i);
-  }
-  return found;
+  size_t index = 0;
+  return ResolveColumn(std::span(columns_.data(), FieldCount()), name, &index).ok()
+             ? static_cast<int>(index)
+             : -1;
 }
 
 Status Recordset::AddNew() {
@@ -320,21 +327,19 @@ Status Recordset::Change() {
   }
   if (values.empty()) return Status::OK();
 
-  // The row is named by its primary key when the table has one among the
-  // columns, otherwise by all of its original values.
   const std::vector<Value>& original = CurrentRow();
+  const RowIdentity& id = connection_->Identity(table_);
   std::vector<size_t> identity;
-  for (const std::string& key : connection_->PrimaryKey(table_)) {
-    size_t i = 0;
-    while (i < columns_.size() && columns_[i].name != key) ++i;
-    if (i == columns_.size()) {
-      identity.clear();
-      break;
-    }
-    identity.push_back(i);
+  bool by_key = RowNamedBy(id.primary_key, &identity) || RowNamedBy(id.best_row_id, &identity);
+  for (size_t i = 0; !by_key && i < id.unique_indexes.size(); ++i) {
+    by_key = RowNamedBy(id.unique_indexes[i], &identity);
   }
-  if (identity.empty()) {
-    for (size_t i = 0; i < columns_.size(); ++i) {
+  if (!by_key) {
+    // Every original value, in the exact type it was read in. A loosely
+    // typed database (SQLite) never comes here: every table of it has a
+    // rowid or a primary key.
+    identity.clear();
+    for (size_t i = 0; i < FieldCount(); ++i) {
       if (columns_[i].cls != ColumnClass::kBinary) identity.push_back(i);
     }
   }
@@ -354,11 +359,16 @@ Status Recordset::Change() {
     SQLLEN rows = 0;
     Status run = RunWithValues(connection_, sql, values, &rows);
     if (!run.ok()) return run;
-    if (rows != 1 && rows != -1) {
-      return Status::Corruption("the change of the record in " + table_ + " would reach " +
-                                std::to_string(rows) + " rows instead of one; not made");
+    if (rows == 1 || rows == -1) return Status::OK();
+    if (rows == 0 && by_key) {
+      return Status::Busy("the record in " + table_ +
+                          " was changed or deleted by another program meanwhile");
     }
-    return Status::OK();
+    return Status::Corruption(
+        "the change of the record in " + table_ + " would reach " + std::to_string(rows) +
+        " rows instead of one (" +
+        (by_key ? std::string("by its key") : "by all its values; the table has no key") +
+        "); not made");
   });
   if (!s.ok()) return s;
   std::vector<Value>& row = cursor_ == CursorType::kStatic ? rows_[position_] : rows_[0];
@@ -366,6 +376,18 @@ Status Recordset::Change() {
     if (pending_[i]) row[i] = *pending_[i];
   }
   return Status::OK();
+}
+
+bool Recordset::RowNamedBy(const std::vector<std::string>& names,
+                           std::vector<size_t>* positions) const {
+  positions->clear();
+  for (const std::string& name : names) {
+    size_t i = 0;
+    while (i < columns_.size() && columns_[i].name != name) ++i;
+    if (i == columns_.size() || CurrentRow()[i].is_null()) return false;
+    positions->push_back(i);
+  }
+  return !positions->empty();
 }
 
 }  // namespace lumbra::database

@@ -7,8 +7,8 @@
 // their count and can go back to the first. Opening positions on the first
 // row; Eof is true when there is none.
 //
-// Table names reach SQL only after the catalogue has confirmed them, quoted;
-// values only as bound parameters.
+// Table names reach SQL only after the catalogue has confirmed them, in the
+// catalogue's spelling, quoted; values only as bound parameters.
 #ifndef LUMBRA_BACKENDS_DATABASE_RECORDSET_H_
 #define LUMBRA_BACKENDS_DATABASE_RECORDSET_H_
 
@@ -35,15 +35,18 @@ class Recordset {
   Recordset(const Recordset&) = delete;
   Recordset& operator=(const Recordset&) = delete;
 
-  // "SELECT * FROM " and the table. A name the catalogue does not hold is
-  // refused with NotFound and never reaches the database. Closes whatever
-  // the recordset had open first.
+  // "SELECT * FROM " and the table. The name is resolved as the database
+  // resolves it (Connection::ResolveTable); one it does not resolve is
+  // refused and never reaches the database. A static recordset also reads
+  // the pseudo columns that name its rows, for Update. Closes whatever the
+  // recordset had open first.
   Status Open(Connection* connection, std::string_view table, CursorType cursor);
-  // The rows of the table whose column equals key (a value converted for
-  // that column): the search of the posting, done by the database. A
-  // database may compare more loosely than KeyMatches (letter case, trailing
-  // blanks), so the caller still checks each row.
-  Status OpenMatching(Connection* connection, std::string_view table, std::string_view column,
+  // The rows of the table whose column (its position among the table's
+  // columns) equals key (a value converted for that column): the search of
+  // the posting, done by the database. A database may compare more loosely
+  // than KeyMatches (letter case, trailing blanks), so the caller still
+  // checks each row.
+  Status OpenMatching(Connection* connection, std::string_view table, size_t column,
                       const Value& key);
   // Rows of SQL text written by the program; read-only. Used by
   // Connection::Execute.
@@ -64,13 +67,14 @@ class Recordset {
   Status MoveNext();
   bool Eof() const;
 
-  size_t FieldCount() const { return columns_.size(); }
+  size_t FieldCount() const { return columns_.size() - hidden_; }
   const Column& FieldColumn(size_t i) const { return columns_[i]; }
   const std::string& FieldName(size_t i) const { return columns_[i].name; }
   // The value of column i in the current row (a null at Eof).
   const Value& FieldValue(size_t i) const;
   // A column's position by name: an exact match, otherwise the only column
-  // whose name matches ignoring letter case; -1 when there is none.
+  // whose name matches ignoring letter case; -1 when there is none or more
+  // than one.
   int FieldIndex(std::string_view name) const;
 
   // Starts a new row; fields written afterwards go into it.
@@ -80,10 +84,12 @@ class Recordset {
   // why; so is every write to a read-only recordset or connection.
   Status SetField(size_t i, std::string_view text);
   // Saves the new row (INSERT of the written fields) or the changed fields of
-  // the current row (UPDATE of exactly that row: by the table's primary key
-  // when it has one, otherwise by every original column value; a change that
-  // would reach any other number of rows than one is undone and fails).
-  // Nothing pending: nothing to do. The pending change is dropped either way.
+  // the current row (UPDATE of exactly that row, named as RowIdentity says).
+  // A change that would reach any other number of rows than one is undone
+  // and fails: Busy when the row was named by a key and is no longer there
+  // (changed or deleted by another program meanwhile), Corruption
+  // otherwise. Nothing pending: nothing to do. The pending change is dropped
+  // either way.
   Status Update();
 
   const std::string& table() const { return table_; }
@@ -92,8 +98,13 @@ class Recordset {
   enum class Mode { kNone, kEdit, kAdd };
   struct Statement;
 
+  Status OpenTable(Connection* connection, std::string_view table, CursorType cursor,
+                   const std::string& where, const std::vector<std::pair<Column, Value>>& parameters);
   Status Start(Connection* connection, const std::string& sql, CursorType cursor,
                const std::vector<std::pair<Column, Value>>& parameters);
+  // The positions of the columns that name the current row, or false when
+  // one of them is missing or null in it.
+  bool RowNamedBy(const std::vector<std::string>& names, std::vector<size_t>* positions) const;
   Status FetchRow(bool* got);
   Status Insert();
   Status Change();
@@ -105,7 +116,10 @@ class Recordset {
   bool writable_ = false;
   CursorType cursor_ = CursorType::kForwardOnly;
   std::string table_;
+  // The result's columns; the last hidden_ of them are the pseudo columns
+  // that name a row, not shown as fields.
   std::vector<Column> columns_;
+  size_t hidden_ = 0;
   // Static: every row; forward-only: the current row only.
   std::vector<std::vector<Value>> rows_;
   size_t position_ = 0;

@@ -1,7 +1,7 @@
 #include "backends/database/value.h"
 
 #ifdef _WIN32
-#include <windows.h>  // Windows' ODBC headers build on its types
+#include "platform/win_api.h"  // Windows' ODBC headers build on its types
 #endif
 #include <sql.h>
 #include <sqlext.h>
@@ -123,25 +123,66 @@ Status Refused(const Column& column, std::string why) {
   return Status::InvalidArgument("column " + column.name + " refuses the value: " + why);
 }
 
-Status IntegerFor(const Column& column, double v, Value* out) {
-  double rounded = RoundHalfEven(v, 0);
-  double low = -9.2e18, high = 9.2e18;
-  switch (column.sql_type) {
-    case SQL_TINYINT:
-      low = -128, high = 255;
-      break;
-    case SQL_SMALLINT:
-      low = -32768, high = 32767;
-      break;
-    case SQL_INTEGER:
-      low = -2147483648.0, high = 2147483647.0;
-      break;
-    default:
-      break;
+// A whole number written out ("-12", "+007"), read exactly into 64 bits.
+bool ParseWholeNumber(std::string_view text, int64_t* out) {
+  std::string_view t = TrimBlanks(text);
+  if (!t.empty() && t[0] == '+') t.remove_prefix(1);
+  if (t.empty() || (t[0] == '-' && t.size() == 1)) return false;
+  auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), *out);
+  return ec == std::errc() && end == t.data() + t.size();
+}
+
+}  // namespace
+
+std::string ExactDecimal(std::string_view text) {
+  std::string_view t = TrimBlanks(text);
+  size_t e = t.find_first_of("eE");
+  if (e == std::string_view::npos) return CanonicalDecimal(t);
+  std::string_view mantissa = t.substr(0, e);
+  int exponent = 0;
+  std::string_view exp = t.substr(e + 1);
+  if (!exp.empty() && exp[0] == '+') exp.remove_prefix(1);
+  std::from_chars(exp.data(), exp.data() + exp.size(), exponent);
+  bool negative = !mantissa.empty() && mantissa[0] == '-';
+  if (!mantissa.empty() && (mantissa[0] == '-' || mantissa[0] == '+')) mantissa.remove_prefix(1);
+  // Zero with any exponent ("0e999999999") is zero, not a billion digits.
+  if (mantissa.find_first_of("123456789") == std::string_view::npos) return "0";
+  size_t point = mantissa.find('.');
+  std::string digits(mantissa.substr(0, point));
+  int whole = static_cast<int>(digits.size());
+  if (point != std::string_view::npos) digits += mantissa.substr(point + 1);
+  // The number is a finite double, so the exponent and the mantissa's own
+  // zeros keep these paddings within a few hundred digits more than the text.
+  whole += exponent;
+  if (whole <= 0) {
+    digits.insert(0, static_cast<size_t>(1 - whole), '0');
+    whole = 1;
   }
-  if (!(rounded >= low && rounded <= high)) return Refused(column, "out of the column's range");
-  out->kind = ValueKind::kInteger;
-  out->integer = static_cast<int64_t>(rounded);
+  if (static_cast<size_t>(whole) > digits.size()) digits.append(whole - digits.size(), '0');
+  std::string plain = (negative ? "-" : "") + digits.substr(0, static_cast<size_t>(whole));
+  if (static_cast<size_t>(whole) < digits.size()) plain += "." + digits.substr(whole);
+  return CanonicalDecimal(plain);
+}
+
+namespace {
+
+// Whole numbers go in as 64-bit integers, anything else as an exact decimal:
+// what a column of a smaller range, or without fractions, makes of it is the
+// database's to say.
+Status IntegerFor(const Column& column, std::string_view text, Value* out) {
+  double v = 0;
+  if (!ParseNumber(text, &v)) return Refused(column, "not a number");
+  if (ParseWholeNumber(text, &out->integer)) {
+    out->kind = ValueKind::kInteger;
+    return Status::OK();
+  }
+  out->kind = ValueKind::kDecimal;
+  out->text = ExactDecimal(text);
+  out->real = v;
+  if (out->text.find('.') == std::string::npos && ParseWholeNumber(out->text, &out->integer)) {
+    out->kind = ValueKind::kInteger;
+    out->text.clear();
+  }
   return Status::OK();
 }
 
@@ -164,21 +205,27 @@ Status BitFor(const Column& column, std::string_view text, Value* out) {
 Status DecimalFor(const Column& column, std::string_view text, Value* out) {
   double v = 0;
   if (!ParseNumber(text, &v)) return Refused(column, "not a number");
-  std::string_view t = TrimBlanks(text);
-  std::string digits = t.find_first_of("eE") == std::string_view::npos ? CanonicalDecimal(t)
-                                                                        : DoubleText(v);
-  if (column.cls == ColumnClass::kDecimal && column.size > 0) {
-    std::string_view whole = digits;
-    if (!whole.empty() && whole[0] == '-') whole.remove_prefix(1);
-    whole = whole.substr(0, whole.find('.'));
-    uint64_t whole_digits = whole == "0" ? 0 : whole.size();
-    uint64_t room = column.size - std::min<uint64_t>(column.size, std::max(column.decimals, 0));
-    if (whole_digits > room) return Refused(column, "too many digits");
-  }
   out->kind = ValueKind::kDecimal;
-  out->text = std::move(digits);
+  out->text = ExactDecimal(text);
   out->real = v;
   return Status::OK();
+}
+
+// A date as a database keeps it in text: yyyy-mm-dd, with a time after a
+// blank or "T"; no other form is taken for a date.
+bool ParseStoredDateTime(std::string_view text, DateTime* out, bool* has_time) {
+  return text.size() >= 10 && text[4] == '-' && ParseDateTime(text, out, has_time);
+}
+
+bool IsExactNumber(const Value& v) {
+  return v.kind == ValueKind::kInteger || v.kind == ValueKind::kDecimal ||
+         (v.kind == ValueKind::kText && ParseNumber(v.text, nullptr));
+}
+
+std::string ExactNumberText(const Value& v) {
+  return v.kind == ValueKind::kInteger ? std::to_string(v.integer)
+         : v.kind == ValueKind::kDecimal ? v.text
+                                         : ExactDecimal(v.text);
 }
 
 }  // namespace
@@ -283,8 +330,58 @@ std::string PlainText(const Value& v) {
 }
 
 std::string ExportText(const Column& column, const Value& value) {
-  if (column.currency() && !value.is_null()) return MoneyText(NumberOf(value));
+  bool number = value.kind == ValueKind::kInteger || value.kind == ValueKind::kReal ||
+                value.kind == ValueKind::kDecimal;
+  if (column.currency() && number) return MoneyText(NumberOf(value));
   return PlainText(value);
+}
+
+Value StoredValue(const Column& column, std::string text) {
+  Value v;
+  double number = 0;
+  bool has_time = false;
+  // The database's own text of a number or a date has no blanks around it.
+  const bool bare = TrimBlanks(text).size() == text.size();
+  switch (bare ? column.cls : ColumnClass::kText) {
+    case ColumnClass::kInteger:
+    case ColumnClass::kBit:
+      if (text[0] != '+' && ParseWholeNumber(text, &v.integer)) {
+        v.kind = ValueKind::kInteger;
+        return v;
+      }
+      break;
+    case ColumnClass::kReal:
+    case ColumnClass::kSingle:
+      if (ParseNumber(text, &number)) {
+        v.kind = ValueKind::kReal;
+        v.single = column.cls == ColumnClass::kSingle;
+        v.real = v.single ? Single(number) : number;
+        return v;
+      }
+      break;
+    case ColumnClass::kDecimal:
+    case ColumnClass::kCurrency:
+      if (ParseNumber(text, &number)) {
+        v.kind = ValueKind::kDecimal;
+        v.text = ExactDecimal(text);
+        v.real = number;
+        return v;
+      }
+      break;
+    case ColumnClass::kDate:
+    case ColumnClass::kDateTime:
+      if (ParseStoredDateTime(text, &v.time, &has_time)) {
+        v.kind = has_time ? ValueKind::kDateTime : ValueKind::kDate;
+        return v;
+      }
+      break;
+    case ColumnClass::kText:
+    case ColumnClass::kBinary:
+      break;
+  }
+  v.kind = ValueKind::kText;
+  v.text = std::move(text);
+  return v;
 }
 
 double NumberOf(const Value& v) {
@@ -325,7 +422,7 @@ bool ParseNumber(std::string_view text, double* value) {
   double v = 0;
   auto [end, ec] = std::from_chars(plain.data(), plain.data() + plain.size(), v);
   if (ec != std::errc() || end != plain.data() + plain.size() || !std::isfinite(v)) return false;
-  *value = v == 0 ? 0.0 : v;
+  if (value != nullptr) *value = v == 0 ? 0.0 : v;
   return true;
 }
 
@@ -377,8 +474,7 @@ Status ValueForColumn(const Column& column, std::string_view text, Value* out) {
   double v = 0;
   switch (column.cls) {
     case ColumnClass::kInteger:
-      if (!ParseNumber(text, &v)) return Refused(column, "not a number");
-      return IntegerFor(column, v, out);
+      return IntegerFor(column, text, out);
     case ColumnClass::kBit:
       return BitFor(column, TrimBlanks(text), out);
     case ColumnClass::kReal:
@@ -424,10 +520,13 @@ bool KeyMatches(const Value& row, const Value& key) {
     case ValueKind::kInteger:
     case ValueKind::kReal:
     case ValueKind::kDecimal: {
-      if (row.kind == ValueKind::kText) {
-        double v = 0;
-        return ParseNumber(row.text, &v) && v == NumberOf(key);
+      // Whole numbers beyond 2^53 and long decimals compare digit by digit;
+      // a floating-point value on either side compares as a double.
+      if (IsExactNumber(row) && IsExactNumber(key)) {
+        return ExactNumberText(row) == ExactNumberText(key);
       }
+      double v = 0;
+      if (row.kind == ValueKind::kText) return ParseNumber(row.text, &v) && v == NumberOf(key);
       return NumberOf(row) == NumberOf(key);
     }
     case ValueKind::kDate:

@@ -65,6 +65,8 @@ struct Column {
   ColumnClass cls = ColumnClass::kText;
   // Character columns with a fixed limit: the limit in characters, else 0.
   uint64_t text_limit = 0;
+  // The database may hold a value of any type in it (SQLite).
+  bool loosely_typed = false;
 
   bool currency() const { return cls == ColumnClass::kCurrency; }
 };
@@ -86,9 +88,16 @@ bool IsCurrencyTypeName(std::string_view type_name);
 // empty text.
 std::string PlainText(const Value& value);
 
-// A value as a device table shows it: "$0.00" in a currency column (null
-// stays empty), the plain text form otherwise.
+// A value as a device table shows it: a number in a currency column as
+// "$0.00", anything else (null, a text a loosely typed database holds there)
+// in its plain text form.
 std::string ExportText(const Column& column, const Value& value);
+
+// The value that a loosely typed database's own text of a column's value
+// stands for: a value of the column's class when the text has that class's
+// form (an integer "-12", a number, a date yyyy-mm-dd with or without a
+// time), the text itself otherwise.
+Value StoredValue(const Column& column, std::string text);
 
 // The number a value holds; a text counts by its leading number.
 double NumberOf(const Value& value);
@@ -98,12 +107,15 @@ double NumberOf(const Value& value);
 // number column given something other than a number, a date column given
 // something that is not a date (yyyy-mm-dd, yyyy-mm-dd hh:mm[:ss], yyyymmdd or
 // dd/mm/yyyy), a binary column, an empty text for a column that is not a
-// text column.
+// text column. Numbers are kept exactly: whole numbers as 64-bit integers,
+// others as decimals written out; whether they fit the column's range and
+// scale is left to the database.
 Status ValueForColumn(const Column& column, std::string_view text, Value* out);
 
 // Whether a row's value equals a key converted by ValueForColumn for the same
-// column: numbers compare as numbers, dates as dates, texts exactly. A null
-// equals nothing.
+// column: numbers compare as numbers (digit by digit unless one is a
+// floating-point value), dates as dates, texts exactly. A null equals
+// nothing.
 bool KeyMatches(const Value& row, const Value& key);
 
 // A number's text ("-012.50", "+.5") without a plus sign, leading zeros of
@@ -111,8 +123,14 @@ bool KeyMatches(const Value& row, const Value& key);
 // "0". The text must hold a number without exponent (see ParseNumber).
 std::string CanonicalDecimal(std::string_view text);
 
+// The exact decimal form of a number's text, the exponent worked into the
+// digits ("1.5e3" is "1500", "-2E-2" is "-0.02"), canonical as above. The
+// text must pass ParseNumber.
+std::string ExactDecimal(std::string_view text);
+
 // A whole text read as a number: blanks around it, an optional sign, digits
 // with at most one decimal point and an optional exponent, nothing else.
+// value may be null.
 bool ParseNumber(std::string_view text, double* value);
 
 // A date, or a date and time, in one of the forms ValueForColumn takes.

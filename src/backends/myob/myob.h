@@ -3,19 +3,18 @@
 #ifndef LUMBRA_BACKENDS_MYOB_MYOB_H_
 #define LUMBRA_BACKENDS_MYOB_MYOB_H_
 
-#include "platform/status.h"
+#include <memory>
 
 namespace lumbra {
 
 struct RunContext;
+class Posting;
 
 // Writes the device tables from MYOB's text export files under DataPath.
 void ExportMyobTextFiles(RunContext& ctx);
-// Writes the staged device file's sales and time records as MYOB import
-// files of the given edition (0 to 3). A failure means that nothing was
-// written (the first import file could not be created, or the staging file
-// not read): the staged records still wait to be posted.
-Status WriteMyobSaleFiles(RunContext& ctx, int device, int edition);
+// The posting of the text-file back-end of that edition (0 to 3): each
+// device's sales and time records become import files (myob_sale_files.h).
+std::unique_ptr<Posting> NewMyobPosting(int edition);
 // Writes the customer and payment tables through the MYOB ODBC driver named
 // by "filestats.dat".
 void ExportMyobOdbc(RunContext& ctx);

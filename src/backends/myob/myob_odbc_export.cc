@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "backends/database/connection.h"
+#include "backends/database/data_source.h"
 #include "backends/database/recordset.h"
 #include "backends/myob/myob.h"
 #include "text/dates.h"
@@ -126,7 +127,7 @@ Status ExportThroughOdbc(RunContext& ctx) {
   std::unique_ptr<Connection> connection;
   Status s = Connection::Open(
       MyobConnectionString(DecodeLine(lines[0]), DecodeLine(lines[1]), DecodeLine(lines[2])),
-      &connection);
+      database::PassConnectionOptions(ctx), &connection);
   if (!s.ok()) return Status::IOError("MYOB ODBC " + s.message());
 
   CardTable cards;

@@ -16,10 +16,13 @@
 
 #include "backends/myob/myob.h"
 #include "backends/myob/myob_text_export.h"
+#include "intake/placed_file.h"
+#include "intake/posting.h"
 #include "intake/transaction_line.h"
 #include "text/dates.h"
 #include "text/lines.h"
 #include "text/numbers.h"
+#include "text/text_fields.h"
 #include "backends/context/run_context.h"
 
 namespace lumbra {
@@ -135,23 +138,27 @@ float RoundCentsToEven(float v) {
   return rounded == 0 ? 0.0f : rounded;  // what rounds to zero has no sign
 }
 
+void FoldedNames::Build(const std::vector<std::string>& names) {
+  folded_.clear();
+  for (const std::string& name : names) {
+    if (HasFoldedBytes(name)) folded_.try_emplace(FoldedAsDevicesSee(name), name);
+  }
+  if (folded_.empty()) return;
+  for (const std::string& name : names) {
+    if (!HasFoldedBytes(name)) folded_.erase(name);
+  }
+}
+
+const std::string& FoldedNames::Spelling(const std::string& name) const {
+  if (folded_.empty()) return name;
+  auto it = folded_.find(name);
+  return it == folded_.end() ? name : it->second;
+}
+
 namespace {
 
 // ---------------------------------------------------------------------------
 // Reference data from MYOB's own export files.
-
-struct ItemEntry {
-  std::string number;
-  std::string tax_code;
-};
-
-struct ReferenceData {
-  // The standard GST rate, in percent.
-  float rate = 12.5f;
-  // By item name and by activity name; the first row of a name is kept.
-  std::unordered_map<std::string, ItemEntry> items;
-  std::unordered_map<std::string, std::string> activity_ids;
-};
 
 float SingleValue(std::string_view text) { return static_cast<float>(Single(ValueOf(text))); }
 
@@ -178,8 +185,38 @@ void ForEachReferenceRow(RunContext& ctx, std::string_view kind, EachRow each_ro
   }
 }
 
-ReferenceData ReadReferenceData(RunContext& ctx, int edition) {
-  ReferenceData ref;
+// The names of the column titled "Co./Last Name" of CUST.TXT or EMPLOY.TXT,
+// as the export to the devices reads them (trimmed; "*None" is no name).
+std::vector<std::string> CardNames(RunContext& ctx, std::string_view kind) {
+  std::vector<std::string> names;
+  std::string text;
+  if (!ctx.env->ReadFile(MyobExportFilePath(ctx, kind), &text).ok()) return names;
+  LineReader lines(text);
+  std::string_view line;
+  if (!lines.Next(&line)) return names;
+  TabFieldCursor header(line);
+  std::string field;
+  int column = 0;
+  for (;; ++column) {
+    header.Next(&field);
+    std::string title = Trim(field);
+    if (title.empty()) return names;
+    if (title == "Co./Last Name") break;
+  }
+  while (lines.Next(&line)) {
+    TabFieldCursor fields(line);
+    fields.Skip(column + 1, &field);
+    std::string name = Trim(field);
+    if (!name.empty() && name != "*None") names.push_back(std::move(name));
+  }
+  return names;
+}
+
+}  // namespace
+
+MyobReference ReadMyobReference(RunContext& ctx, int edition) {
+  MyobReference ref;
+  ref.edition = edition;
   std::string field;
   ForEachReferenceRow(ctx, "NONCONTAXCODE", [&](TabFieldCursor& fields) {
     fields.Next(&field);
@@ -192,21 +229,33 @@ ReferenceData ReadReferenceData(RunContext& ctx, int edition) {
   // the shorter file of Business Basics.
   const int tax_code_field = edition == kMyobBusinessBasics1 ? 15 : 27;
   std::string number, name;
+  std::vector<std::string> names;
   ForEachReferenceRow(ctx, "ITEM", [&](TabFieldCursor& fields) {
     fields.Next(&number);
     fields.Next(&name);
     fields.Skip(tax_code_field - 2, &field);
-    ref.items.try_emplace(name, ItemEntry{number, field});
+    ref.items.try_emplace(name, MyobReference::Item{number, field});
+    if (HasFoldedBytes(name)) names.push_back(name);
     return true;
   }, [&](size_t rows) { ref.items.reserve(rows); });
+  // Every item name is in the table; only those the coding folds can be
+  // handed back in another spelling.
+  ref.item_names.Build(names);
+  names.clear();
   ForEachReferenceRow(ctx, "ACTIVITY", [&](TabFieldCursor& fields) {
     fields.Next(&number);
     fields.Next(&name);
     ref.activity_ids.try_emplace(name, number);
+    if (HasFoldedBytes(name)) names.push_back(name);
     return true;
   }, [&](size_t rows) { ref.activity_ids.reserve(rows); });
+  ref.activities.Build(names);
+  ref.customers.Build(CardNames(ctx, "CUST"));
+  ref.employees.Build(CardNames(ctx, "EMPLOY"));
   return ref;
 }
+
+namespace {
 
 // ---------------------------------------------------------------------------
 // One sale line or time record handed in by a device.
@@ -231,17 +280,27 @@ std::string WithoutDollar(const std::string& value) {
   return !value.empty() && value[0] == '$' ? value.substr(1) : value;
 }
 
-SaleRecord ReadSaleRecord(const TransactionRecord& line, const ReferenceData& ref) {
+// The row of a table by a name a device handed in: its own, or else that of
+// the master name it is the folded form of. *spelling becomes the master's.
+template <typename Table>
+typename Table::const_iterator FindByName(const Table& table, const FoldedNames& names,
+                                          const std::string& value, std::string* spelling) {
+  auto it = table.find(value);
+  if (it == table.end() && !names.empty()) it = table.find(names.Spelling(value));
+  *spelling = it == table.end() ? value : it->first;
+  return it;
+}
+
+SaleRecord ReadSaleRecord(const TransactionRecord& line, const MyobReference& ref) {
   SaleRecord r;
   if (line.date) r.date = FormatDdMmYyyy(*line.date);
   for (const auto& [name, value] : line.pairs) {
     if (name == "Customer") {
-      r.customer = value;
+      r.customer = ref.customers.Spelling(value);
     } else if (name == "Ordnum") {
       r.ordnum = value;
     } else if (name == "Item") {
-      r.item = value;
-      if (auto it = ref.items.find(value); it != ref.items.end()) {
+      if (auto it = FindByName(ref.items, ref.item_names, value, &r.item); it != ref.items.end()) {
         r.item_number = it->second.number;
         r.tax_code = it->second.tax_code;
       }
@@ -272,13 +331,11 @@ SaleRecord ReadSaleRecord(const TransactionRecord& line, const ReferenceData& re
       r.account_number = value;
       r.kind = RecordKind::kServiceSale;
     } else if (name == "Employee") {
-      r.employee = value;
+      r.employee = ref.employees.Spelling(value);
       r.kind = RecordKind::kTimeSlip;
     } else if (name == "Activity") {
-      r.activity = value;
-      if (auto it = ref.activity_ids.find(value); it != ref.activity_ids.end()) {
-        r.activity_id = it->second;
-      }
+      auto it = FindByName(ref.activity_ids, ref.activities, value, &r.activity);
+      if (it != ref.activity_ids.end()) r.activity_id = it->second;
     } else if (name == "Start") {
       r.start_time = DeviceTimeText(value);
     } else if (name == "Finish") {
@@ -479,126 +536,95 @@ std::string TimeSlipRow(const SaleRecord& r) {
   return row.text();
 }
 
-// One import file, built whole in memory and saved at the end.
+// One import file, built whole in memory.
 class ImportFile {
  public:
-  ImportFile(std::string path, const std::string& header, bool separate_sales)
-      : path_(std::move(path)), separate_sales_(separate_sales) {
+  ImportFile(std::string_view kind, const std::string& header, bool separate_sales)
+      : kind_(kind), separate_sales_(separate_sales) {
     AppendLine(&bytes_, header);
   }
 
   // Rows of one sale (same customer and order number) stay together; an
   // empty line goes before each further sale.
-  void Add(const std::string& sale_key, const std::string& row) {
-    if (separate_sales_ && rows_ > 0 && sale_key != previous_key_) AppendLine(&bytes_, "");
+  void Add(size_t line, const std::string& sale_key, const std::string& row) {
+    if (separate_sales_ && !lines_.empty() && sale_key != previous_key_) AppendLine(&bytes_, "");
     AppendLine(&bytes_, row);
     previous_key_ = sale_key;
-    ++rows_;
+    lines_.push_back(line);
   }
 
-  // Writes the header row alone, before any record is read.
-  Status Create(RunContext& ctx) {
-    Status s = ctx.env->WriteFile(path_, bytes_);
-    created_ = s.ok();
-    return s;
-  }
+  bool empty() const { return lines_.empty(); }
 
-  // Saves a file that received rows; removes one that did not, so that no
-  // file holding only its header row is left for the user to import.
-  void Finish(RunContext& ctx) const {
-    if (rows_ > 0) {
-      Status s = ctx.env->WriteFile(path_, bytes_);
-      if (s.ok()) {
-        ctx.Log("MYOB import file " + path_ + " written: " + std::to_string(rows_) + " rows");
-        return;
-      }
-      ctx.Log("MYOB import file " + path_ + " not written: " + s.ToString());
-      // What Create wrote is the header alone.
-      if (created_) Remove(ctx, "the header row written before");
-      return;
+  // The file to place, under a name not in use. A name in use, by an earlier
+  // pass or another device of the same name, belongs to a file MYOB may not
+  // have imported yet: it gets a number.
+  FileToPlace Take(RunContext& ctx, const std::string& folder, const LocalTime& at,
+                   std::string_view device_name) {
+    const std::string name = MyobImportFileName(kind_, at, device_name);
+    std::string path = JoinPath(folder, name);
+    const size_t dot = name.size() - 4;  // before ".TXT"
+    for (int n = 2; ctx.env->FileExists(path) ||
+                    ctx.env->FileExists(path + std::string(kPlacedFileSuffix));
+         ++n) {
+      path = JoinPath(folder, name.substr(0, dot) + "-" + std::to_string(n) + name.substr(dot));
     }
-    if (ctx.env->FileExists(path_)) Remove(ctx, "no records");
+    return FileToPlace{path, std::move(bytes_), std::move(lines_)};
   }
-  const std::string& path() const { return path_; }
 
  private:
-  void Remove(RunContext& ctx, const std::string& why) const {
-    Status s = ctx.env->DeleteFile(path_);
-    ctx.Log(s.ok() ? "MYOB import file " + path_ + " deleted: " + why
-                   : "MYOB import file " + path_ + " holds " + why +
-                         " and was not deleted: " + s.ToString());
-  }
-
-  std::string path_;
+  std::string_view kind_;
   std::string bytes_;
   bool separate_sales_;
-  bool created_ = false;
-  size_t rows_ = 0;
+  std::vector<size_t> lines_;
   std::string previous_key_;
 };
 
 }  // namespace
 
-Status WriteMyobSaleFiles(RunContext& ctx, int device, int edition) {
-  const ReferenceData ref = ReadReferenceData(ctx, edition);
-  const Layout layout = Layout::Of(edition);
+void WriteMyobSaleFiles(RunContext& ctx, const MyobReference& ref, DeviceLines& lines) {
+  const Layout layout = Layout::Of(ref.edition);
   const GstRate gst(ref.rate);
-
-  const LocalTime now = ctx.env->Now();
-  std::string_view device_name = device >= 0 && device < static_cast<int>(ctx.DeviceNames.size())
-                                     ? ctx.DeviceNames[device]
-                                     : std::string_view();
-  auto path_of = [&](std::string_view kind) {
-    return ctx.Path(ctx.DataPath + "\\" + MyobImportFileName(kind, now, device_name));
-  };
-  ImportFile item_sales(path_of("ITEMSALE"), layout.ItemSaleHeader(), true);
-  ImportFile service_sales(path_of("SERVSALE"), layout.ServiceSaleHeader(), true);
-  ImportFile time_slips(path_of("SLIPS"), JoinTitles({kSlipColumns}), false);
-  const std::string device_label = "device " + std::to_string(device);
-
-  for (const ImportFile* f : {&item_sales, &service_sales, &time_slips}) {
-    if (ctx.env->FileExists(f->path())) {
-      ctx.Log("MYOB import file " + f->path() + " exists already and is replaced");
+  ImportFile item_sales("ITEMSALE", layout.ItemSaleHeader(), true);
+  ImportFile service_sales("SERVSALE", layout.ServiceSaleHeader(), true);
+  ImportFile time_slips("SLIPS", JoinTitles({kSlipColumns}), false);
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (!lines.pending(i)) continue;
+    TransactionRecord line = ParseTransactionLine(lines.line(i));
+    if (line.type != "InvoiceLines" && line.type != "Jobs") {
+      lines.PassedOver(i, "MYOB imports no " + line.type + " records");
+      continue;
     }
-  }
-  // The item-sale file is created first; when that fails nothing further is
-  // written and the staged records are left as they are.
-  Status s = item_sales.Create(ctx);
-  if (!s.ok()) {
-    ctx.Log("MYOB import file " + item_sales.path() + " not created, " + device_label +
-            ": no sale files written: " + s.ToString());
-    return s;
-  }
-
-  std::string staged;
-  s = ctx.env->ReadFile(ctx.Path("tempdb.dat"), &staged);
-  if (!s.ok()) {
-    ctx.Log("staging file tempdb.dat not read, " + device_label + ": " + s.ToString());
-    item_sales.Finish(ctx);
-    return s;
-  }
-  LineReader lines(staged);
-  std::string_view text;
-  while (lines.Next(&text)) {
-    TransactionRecord line = ParseTransactionLine(text);
-    if (line.type != "InvoiceLines" && line.type != "Jobs") continue;
     SaleRecord r = ReadSaleRecord(line, ref);
     switch (r.kind) {
       case RecordKind::kItemSale:
-        item_sales.Add(r.customer + r.ordnum, ItemSaleRow(r, layout, gst));
+        item_sales.Add(i, r.customer + r.ordnum, ItemSaleRow(r, layout, gst));
         break;
       case RecordKind::kServiceSale:
-        service_sales.Add(r.customer + r.ordnum, ServiceSaleRow(r, layout, gst));
+        service_sales.Add(i, r.customer + r.ordnum, ServiceSaleRow(r, layout, gst));
         break;
       case RecordKind::kTimeSlip:
-        time_slips.Add("", TimeSlipRow(r));
+        time_slips.Add(i, "", TimeSlipRow(r));
         break;
     }
   }
-  item_sales.Finish(ctx);
-  service_sales.Finish(ctx);
-  time_slips.Finish(ctx);
-  return Status::OK();
+  const int device = lines.device();
+  std::string_view device_name = device >= 0 && device < static_cast<int>(ctx.DeviceNames.size())
+                                     ? ctx.DeviceNames[device]
+                                     : std::string_view();
+  const std::string folder = MyobDataFolder(ctx);
+  const LocalTime now = ctx.env->Now();
+  std::vector<FileToPlace> files;
+  for (ImportFile* f : {&item_sales, &service_sales, &time_slips}) {
+    if (!f->empty()) files.push_back(f->Take(ctx, folder, now, device_name));
+  }
+  const std::vector<Status> placed = PostLinesAsFiles(ctx, lines, files);
+  for (size_t k = 0; k < files.size(); ++k) {
+    const std::string rows = std::to_string(files[k].lines.size());
+    ctx.Log("MYOB import file " + files[k].path +
+            (placed[k].ok() ? " written: " + rows + " rows"
+                            : " not written, its " + rows + " lines kept for the next pass: " +
+                                  placed[k].ToString()));
+  }
 }
 
 }  // namespace lumbra

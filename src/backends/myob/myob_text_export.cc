@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "backends/myob/myob.h"
+#include "platform/file_case.h"
 #include "text/lines.h"
 #include "backends/context/run_context.h"
 #include "text/text_fields.h"
@@ -44,8 +45,14 @@ void TabFieldCursor::Skip(int n, std::string* field) {
   Next(field);
 }
 
+std::string MyobDataFolder(const RunContext& ctx) {
+  std::string folder = ctx.Path(ctx.DataPath), found;
+  return FindPathIgnoringCase(ctx.env, folder, &found) ? found : folder;
+}
+
 std::string MyobExportFilePath(const RunContext& ctx, std::string_view kind) {
-  return ctx.Path(ctx.DataPath + "\\" + std::string(kind) + ".TXT");
+  std::string path = ctx.Path(ctx.DataPath + "\\" + std::string(kind) + ".TXT"), found;
+  return FindPathIgnoringCase(ctx.env, path, &found) ? found : path;
 }
 
 Status ReadMyobExportFile(RunContext& ctx, const MyobColumnChoice& choice, bool keep_rows,

@@ -37,7 +37,12 @@ class TabFieldCursor {
   bool used_up_ = false;
 };
 
-// DataPath + "\" + kind + ".TXT", resolved against the working folder.
+// The folder DataPath names, resolved against the working folder, as the
+// disk spells it: a folder copied from Windows may have its name, and MYOB's
+// files their names, in other letters ("myob/CUST.txt" for "MYOB\CUST.TXT").
+std::string MyobDataFolder(const RunContext& ctx);
+// DataPath + "\" + kind + ".TXT", resolved against the working folder and
+// found in any letter case; as written when no such file exists.
 std::string MyobExportFilePath(const RunContext& ctx, std::string_view kind);
 
 // The columns one export file is read for. Slot i of titles names the column

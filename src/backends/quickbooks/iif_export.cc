@@ -1,5 +1,7 @@
 #include "backends/quickbooks/iif_export.h"
 
+#include <map>
+#include <unordered_map>
 #include <vector>
 
 #include "backends/quickbooks/quickbooks.h"
@@ -65,18 +67,8 @@ const SectionTable kSectionTables[] = {
 };
 
 // An "INVITEM" section writes a second table, from SideBuffer.
+constexpr const char* kActivityTable = "Activity";
 constexpr const char* kActivityHeader = "Code\tDescription\tHourlyrate";
-
-// WriteTable leaves the table alone when RowBuffer is empty; the log says so.
-void WriteSectionTable(RunContext& ctx, std::string_view kind, const char* table,
-                       const char* header) {
-  if (ctx.RowBuffer.Count() == 0) {
-    ctx.Log("IIF section " + std::string(kind) + " gave no rows, table " +
-            MasterTablePath(table) + " left as it was");
-    return;
-  }
-  WriteTable(ctx, table, header);
-}
 
 class IifSectionReader {
  public:
@@ -93,29 +85,79 @@ class IifSectionReader {
     }
   }
 
+  // Writes each table as the last section that wrote it left it. A file may
+  // repeat a section's "!" line before every record, so tables are written
+  // once, here, and not at every section's end.
+  void WriteTables() {
+    for (const SectionTable& t : kSectionTables) {
+      WriteFinalTable(t.table, t.header, t.kind);
+      if (t.kind == "INVITEM") WriteFinalTable(kActivityTable, kActivityHeader, t.kind);
+    }
+  }
+
  private:
-  // Ends the current section, writing it when it is one of ours, and makes
-  // the line's kind current. Rows gathered before the first "!" line are
-  // dropped here unwritten.
+  // Ends the current section and makes the line's kind current. Rows
+  // gathered before the first "!" line are dropped here unwritten.
   void StartSection() {
     std::string next = fields_[1].substr(1);
-    if (!kind_.empty()) WriteSection();
+    if (!kind_.empty()) EndSection();
     ctx_.RowBuffer.Clear();
     kind_ = std::move(next);
   }
 
-  void WriteSection() {
+  // A section of ours that gave rows is what its table is to hold, until a
+  // later section of its kind gives rows; one without rows leaves the table
+  // as it was.
+  void EndSection() {
     for (const SectionTable& t : kSectionTables) {
       if (t.kind != kind_) continue;
-      WriteSectionTable(ctx_, kind_, t.table, t.header);
-      if (kind_ == "INVITEM") {
-        // The service items of the whole file so far, those before the
-        // first "!" line and of earlier INVITEM sections included.
-        CopySideBuffer(ctx_);
-        WriteSectionTable(ctx_, kind_, "Activity", kActivityHeader);
+      if (ctx_.RowBuffer.Count() > 0) {
+        final_rows_[t.table] = std::move(ctx_.RowBuffer);
+        ctx_.RowBuffer = SortedRows();
+      }
+      // The service items of the whole file so far, those before the first
+      // "!" line and of earlier INVITEM sections included.
+      if (kind_ == "INVITEM" && ctx_.SideBuffer.Count() > 0) {
+        activity_written_ = true;
+        services_after_.clear();
       }
       return;
     }
+  }
+
+  void WriteFinalTable(const char* table, const char* header, std::string_view kind) {
+    if (table == std::string_view(kActivityTable)) {
+      if (!activity_written_) return LogNoRows(table, kind);
+      FillActivityRows();
+    } else {
+      auto it = final_rows_.find(table);
+      if (it == final_rows_.end()) return LogNoRows(table, kind);
+      ctx_.RowBuffer = std::move(it->second);
+    }
+    WriteTable(ctx_, table, header);
+  }
+
+  // The service items as the last INVITEM section's end saw them: all but
+  // those that came after it.
+  void FillActivityRows() {
+    if (services_after_.empty()) return CopySideBuffer(ctx_);
+    std::unordered_map<std::string, size_t> later;
+    for (const std::string& row : services_after_) ++later[row];
+    ctx_.RowBuffer.Clear();
+    for (size_t i = 0; i < ctx_.SideBuffer.Count(); ++i) {
+      std::string row(ctx_.SideBuffer.At(i));
+      auto it = later.find(row);
+      if (it != later.end() && it->second > 0) {
+        --it->second;
+        continue;
+      }
+      ctx_.RowBuffer.Add(row);
+    }
+  }
+
+  void LogNoRows(const char* table, std::string_view kind) {
+    ctx_.Log("IIF section " + std::string(kind) + " gave no rows, table " +
+             MasterTablePath(table) + " left as it was");
   }
 
   // The record's kind alone decides; the section it stands in does not.
@@ -136,7 +178,9 @@ class IifSectionReader {
       ctx_.RowBuffer.Add(f[2]);
     } else if (kind == "INVITEM") {
       if (f[5] == "SERV") {
-        ctx_.SideBuffer.Add(f[2] + "\t" + f[6] + "\t" + f[13] + "\t");
+        std::string row = f[2] + "\t" + f[6] + "\t" + f[13] + "\t";
+        ctx_.SideBuffer.Add(row);
+        services_after_.push_back(std::move(row));
       } else {
         ctx_.RowBuffer.Add(f[2] + "\t" + f[6] + "\t" + f[11] + "\t" + f[13] + "\t" + f[15] + "\t" +
                            f[39] + "\t" + f[52] + "\t" + f[53] + "\t" + f[57] + "\t" + f[35]);
@@ -154,6 +198,12 @@ class IifSectionReader {
   RunContext& ctx_;
   std::string kind_;
   IifFields fields_;
+  // By table: the rows of the last section that gave it rows.
+  std::map<std::string_view, SortedRows> final_rows_;
+  // Whether an INVITEM section's end found service items, and those added
+  // to SideBuffer since the last such end.
+  bool activity_written_ = false;
+  std::vector<std::string> services_after_;
 };
 
 }  // namespace
@@ -173,6 +223,7 @@ void ReadIifSections(RunContext& ctx, std::string_view text) {
   while (lines.Next(&line)) reader.Handle(line);
   // The end of the file ends the last section like a "!" line of its kind.
   reader.Handle("!" + reader.kind());
+  reader.WriteTables();
 }
 
 void ExportQuickBooksIif(RunContext& ctx) {

@@ -6,9 +6,11 @@
 // "!"; every other line is a record whose first field is its record kind.
 // Records add rows to RowBuffer (service items to SideBuffer, which is never
 // cleared here), taking their columns from fixed field positions; the "!"
-// line itself never locates a column. Each "!" line writes the section it
-// ends, and the end of the file counts as one more "!" line for the current
-// kind, so the last section is written too. The two invoice tables are
+// line itself never locates a column. Each "!" line ends a section, and the
+// end of the file counts as one more "!" line for the current kind. A table
+// holds what the last section of its kind that gave rows gathered (Activity:
+// every service item up to the end of the last INVITEM section), and is
+// written once, after the whole file is read. The two invoice tables are
 // written with their header rows only, whether or not the file could be read.
 #ifndef LUMBRA_BACKENDS_QUICKBOOKS_IIF_EXPORT_H_
 #define LUMBRA_BACKENDS_QUICKBOOKS_IIF_EXPORT_H_

@@ -1,9 +1,9 @@
-#include "backends/aurora/file_case.h"
+#include "platform/file_case.h"
 
 #include <vector>
 
 #include "platform/env.h"
-#include "text/paths.h"
+#include "platform/path_rules.h"
 
 namespace lumbra {
 namespace {
@@ -38,8 +38,8 @@ bool FindPathIgnoringCase(Env* env, const std::string& path, std::string* found)
     *found = path;
     return true;
   }
-  size_t slash = LastSeparator(path);
-  std::string dir = ParentDir(path);
+  size_t slash = LastPathSeparator(path);
+  std::string dir = FolderOf(path);
   std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   if (name.empty() || name == "." || name == "..") return false;
   std::string real_dir = dir;
@@ -54,7 +54,7 @@ bool FindPathIgnoringCase(Env* env, const std::string& path, std::string* found)
   if (slash == std::string::npos) {
     *found = *best;
   } else {
-    *found = JoinPath(real_dir, *best);
+    *found = InFolder(real_dir, *best);
   }
   return true;
 }
@@ -63,7 +63,7 @@ std::vector<std::string> FindSiblings(Env* env, const std::string& file,
                                       const std::vector<std::string>& extensions,
                                       bool search_folder) {
   std::vector<std::string> found(extensions.size());
-  size_t slash = LastSeparator(file);
+  size_t slash = LastPathSeparator(file);
   size_t dot = file.find_last_of('.');
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = file.size();
   const std::string base = file.substr(0, dot);
@@ -85,7 +85,7 @@ std::vector<std::string> FindSiblings(Env* env, const std::string& file,
   }
   if (all || !search_folder) return found;
 
-  const std::string dir = ParentDir(file);
+  const std::string dir = FolderOf(file);
   std::vector<DirEntry> entries;
   if (!env->ListDir(dir, &entries).ok()) return found;
   for (size_t i = 0; i < extensions.size(); ++i) {

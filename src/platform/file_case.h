@@ -1,8 +1,8 @@
-// Names under DataPath as a folder copied from Windows holds them: the same
+// Names in a folder copied from Windows, as it holds them: the same
 // letters in any case ("dmaster.dbf" for "DMASTER.DBF", "IMAGES/I17.JPG" for
 // "images/i17.jpg").
-#ifndef LUMBRA_BACKENDS_AURORA_FILE_CASE_H_
-#define LUMBRA_BACKENDS_AURORA_FILE_CASE_H_
+#ifndef LUMBRA_PLATFORM_FILE_CASE_H_
+#define LUMBRA_PLATFORM_FILE_CASE_H_
 
 #include <string>
 #include <vector>
@@ -31,4 +31,4 @@ std::vector<std::string> FindSiblings(Env* env, const std::string& file,
 
 }  // namespace lumbra
 
-#endif  // LUMBRA_BACKENDS_AURORA_FILE_CASE_H_
+#endif  // LUMBRA_PLATFORM_FILE_CASE_H_
