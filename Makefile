@@ -7,7 +7,7 @@ WIN32      ?= build-win32
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES    = cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libcurl4-openssl-dev \
               unixodbc-dev libsqliteodbc odbc-mdbtools odbc-postgresql postgresql \
-              python3-dbfread python3-dbf
+              python3-dbfread python3-dbf libdbd-xbase-perl
 # The Windows programs: mingw-w64's posix compilers, GoogleTest's sources for
 # the cross-built tests, Wine to run them, zip's work done by cmake.
 WIN_PACKAGES = cmake make g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix googletest

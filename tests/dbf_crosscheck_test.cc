@@ -7,11 +7,14 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "backends/aurora/aurora.h"
+#include "backends/aurora/aurora_layouts.h"
 #include "backends/aurora/dbf_dump.h"
 #include "backends/aurora/dbf_table.h"
 #include "backends/aurora/table_engine.h"
 #include "dbf_test_support.h"
 #include "platform/env.h"
+#include "support/aurora_installation.h"
 
 namespace lumbra {
 namespace {
@@ -109,6 +112,78 @@ TEST_F(DbfCrossCheck, TablesChangedByTheEngineReadTheSameInDbfreadAndDbf) {
     engine.Close();
     ExpectSameReading(table, {"dbfread"});
     if (std::string(name) != "infused_dbase_8b") ExpectSameReading(table, {"dbf"});
+  }
+}
+
+// Many orders, comment lines and customer changes posted into an
+// installation whose tables have structural indexes, enough to split the
+// tags' trees to three levels: every tag, read by XBase::Index
+// (tests/tools/cdx_crosscheck.pl), holds the entries the engine lists, in
+// the same order, finds each text key from its root, and agrees with its
+// table (lumbra dbf --check).
+TEST(CdxCrossCheck, PostedIndexesReadTheSameInXBaseIndex) {
+  test::AuroraInstallation a;
+  auto n = [](int i) { return std::to_string(i); };
+  std::vector<DbfRecord> customers, stock, balances, invoices, lines;
+  for (int i = 0; i < 2000; ++i) {
+    customers.push_back(test::Rec({{"NAME", "Customer " + n(i)}, {"ACCOUNT", "C" + n(i)}}));
+  }
+  for (int i = 0; i < 1000; ++i) {
+    stock.push_back(test::Rec({{"CODE", "I" + n(i)}, {"DESC", "Item " + n(i)}}));
+    balances.push_back(test::Rec({{"CODE", "I" + n(i)}, {"INSTOCK", "9"}}));
+  }
+  for (int i = 1; i <= 500; ++i) {
+    invoices.push_back(test::Rec({{"NAME", "Customer " + n(i * 3 % 2000)}, {"LINK", n(i)},
+                                  {"POSTED", n(i % 2)}, {"INVNUM", n(1000 + i)},
+                                  {"DATE", "20061104"}, {"ORDNUM", "O" + n(i)}}));
+  }
+  for (int i = 0; i < 2000; ++i) {
+    lines.push_back(test::Rec({{"LINK", n(i / 4 + 1)}, {"CODE", "I" + n(i % 1000)}, {"QTY", "1"}}));
+  }
+  a.Table("DMASTER.DBF", customers);
+  a.Table("STOCK.DBF", stock);
+  a.Table("STKBALS.DBF", balances);
+  a.Table("INVIDX.DBF", invoices);
+  a.Table("OLDINV.DBF", lines);
+  a.CompleteWith(500, 1500);
+  std::string device;
+  for (int i = 0; i < 1500; ++i) {
+    device += "20061105abcdInvoiceLines\tCustomer\tCustomer " + n(i / 5 * 7 % 2000) + "\tOrdnum\tD" +
+              n(i / 5) + "\tDescription\tItem " + n(i * 13 % 1000) + "\tQty\t1\tExtend\t10" +
+              (i % 3 == 0 ? "\tNote\tCall first" : "") + "\r\n";
+  }
+  for (int c = 0; c < 100; ++c) {
+    device += "20061105abcdCustomers\tName\tCustomer " + n(c * 19) + "\tPhone\t03 " + n(c) + "\r\n";
+  }
+  a.dir().Write("tempdb.dat", device);
+  PostAuroraTransactions(a.ctx());
+  ASSERT_EQ(a.Records("OLDINV.DBF").size(), 4000u);
+  EXPECT_EQ(a.IndexDifferences(), "");
+  EXPECT_GE(dbftest::TagDepth(a.dir().Path("data\\INVIDX.DBF"), "CUSTOMER"), 3);
+  EXPECT_GE(dbftest::TagDepth(a.dir().Path("data\\OLDINV.DBF"), "CODE"), 3);
+  if (!dbftest::CrossCheckAvailable()) GTEST_SKIP() << "needs Linux's perl with libdbd-xbase-perl";
+
+  for (std::string_view file : kAuroraTableFiles) {
+    if (AuroraIndexTags(file).empty()) continue;
+    std::string table = a.dir().Path("data\\" + std::string(file)), listing, output;
+    ASSERT_TRUE(DumpIndex(Env::Default(), table, [&listing](std::string_view p) { listing += p; }).ok());
+    std::unique_ptr<dbf::DbfTable> t;
+    ASSERT_TRUE(dbf::DbfTable::Open(Env::Default(), table, false, &t).ok());
+    for (const dbf::IndexTag& tag : t->structural_index()->tags()) {
+      SCOPED_TRACE(std::string(file) + " tag " + tag.name);
+      size_t at = listing.find("tag " + tag.name + ": ");
+      ASSERT_NE(at, std::string::npos);
+      at = listing.find('\n', at) + 1;
+      std::string entries = listing.substr(at, listing.find("\n\n", at) + 1 - at);
+      bool text = tag.type == dbf::XType::kChar;
+      ASSERT_EQ(dbftest::RunIndexReader(Quote(t->index_path()) + " " + tag.name +
+                                            (text ? " char" : " num"),
+                                        &output),
+                0)
+          << "needs perl with libdbd-xbase-perl:\n"
+          << output;
+      EXPECT_EQ(output, entries);
+    }
   }
 }
 

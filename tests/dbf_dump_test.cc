@@ -3,6 +3,7 @@
 // against another reader in dbf_crosscheck_test.
 #include <gtest/gtest.h>
 
+#include "backends/aurora/cdx_writer.h"
 #include "backends/aurora/flatten_memo.h"
 #include "dbf_test_support.h"
 #include "support/test_util.h"
@@ -79,6 +80,50 @@ TEST(DumpTable, LumbraDbfPrintsStoredValuesOneRecordALine) {
   EXPECT_EQ(test::RunProgram(dbf({"a.dbf", "b.dbf"})), 2);
   EXPECT_EQ(test::RunProgram(test::Lumbra({"--help"}), &out), 0);
   EXPECT_NE(out.find("lumbra dbf FILE [--deleted]"), std::string::npos);
+}
+
+// `lumbra dbf --index` lists each tag and its keys in index order;
+// `--check` finds every tag in step with the table, and once a record is
+// added without its keys (as by a program that does not keep the index),
+// names it and exits 1.
+TEST(DumpTable, LumbraDbfListsAndChecksTheStructuralIndex) {
+  dbftest::ScratchDir dir;
+  dir.Write("T.DBF", dbftest::BuildDbf(0x03, {{"CODE", 'C', 6}, {"QTY", 'N', 6, 2}, {"DAY", 'D', 8}},
+                                       {{false, {"B2", "  2.00", "20060305"}},
+                                        {false, {"A1", " -1.50", ""}},
+                                        {true, {"C3", "  0.00", "20061104"}}}));
+  dir.Write("PLAIN.DBF", dbftest::BuildDbf(0x03, {{"CODE", 'C', 6}}, {}));
+  ASSERT_TRUE(WriteStructuralIndex(Env::Default(), dir / "T.DBF",
+                                   {{"CODE", "CODE", "", false, false},
+                                    {"QTY", "QTY", "", false, true},
+                                    {"DAY", "DAY", "!DELETED()", false, false}})
+                  .ok());
+  auto dbf = [&dir](std::vector<std::string> args) {
+    args.insert(args.begin(), "dbf");
+    CommandSpec command = test::Lumbra(std::move(args));
+    command.working_dir = dir.path();
+    return command;
+  };
+  std::string out;
+  EXPECT_EQ(test::RunProgram(dbf({"T.DBF", "--index"}), &out), 0);
+  EXPECT_EQ(out,
+            "tag CODE: key CODE\n2\tA1\n1\tB2\n3\tC3\n\n"
+            "tag DAY: key DAY, for !DELETED()\n2\t\n1\t20060305\n\n"
+            "tag QTY: key QTY, descending\n1\t2\n3\t0\n2\t-1.5\n\n");
+  EXPECT_EQ(test::RunProgram(dbf({"--check", "T.DBF"}), &out), 0);
+  EXPECT_EQ(out, "tag CODE: 3 keys, as the table says\ntag DAY: 2 keys, as the table says\n"
+                 "tag QTY: 3 keys, as the table says\n");
+  EXPECT_EQ(test::RunProgram(dbf({"PLAIN.DBF", "--check"}), &out), 0);
+  EXPECT_NE(out.find("PLAIN.DBF: no structural index"), std::string::npos) << out;
+
+  std::string table = dir.Read("T.DBF");
+  table[4] = 4;  // the record count
+  table.insert(table.size() - 1, " D4      1.0020060305");
+  dir.Write("T.DBF", table);
+  EXPECT_EQ(test::RunProgram(dbf({"T.DBF", "--check"}), &out), 1);
+  EXPECT_EQ(out, "tag CODE: record 4 has no key\ntag DAY: record 4 has no key\n"
+                 "tag QTY: record 4 has no key\n");
+  EXPECT_EQ(test::RunProgram(dbf({"T.DBF", "--index", "--check"})), 2);
 }
 
 }  // namespace

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "backends/aurora/cdx_file.h"
+#include "backends/aurora/cdx_index.h"
 #include "backends/aurora/dbf_table.h"
 #include "backends/aurora/table_engine.h"
 #include "platform/env.h"
@@ -161,8 +163,8 @@ inline std::string ReadingOf(const std::string& path) {
 
 inline std::string Quote(const std::string& s) { return "'" + s + "'"; }
 
-// The cross-check script needs Linux's python3 with its DBF readers, which
-// a Windows build (under Wine) cannot run.
+// The cross-check scripts need Linux's python3 and perl with their DBF and
+// index readers, which a Windows build (under Wine) cannot run.
 inline bool CrossCheckAvailable() {
 #ifdef _WIN32
   return false;
@@ -184,6 +186,44 @@ inline int RunCrossCheck(const std::string& args, std::string* output) {
                             args + " 2>&1",
                         output);
 #endif
+}
+
+// Runs the XBase::Index reader of structural indexes
+// (tests/tools/cdx_crosscheck.pl, Debian's perl with libdbd-xbase-perl).
+// Linux only, as the cross-check script.
+inline int RunIndexReader(const std::string& args, std::string* output) {
+#ifdef _WIN32
+  *output = "no index reader on Windows: " + args;
+  return -1;
+#else
+  return test::RunShell("/usr/bin/perl " + Quote(SourcePath("tests/tools/cdx_crosscheck.pl")) + " " +
+                            args + " 2>&1",
+                        output);
+#endif
+}
+
+// The levels of a tag's tree, counted down its first children; 0 when the
+// table has no such tag.
+inline int TagDepth(const std::string& table, const std::string& tag_name) {
+  std::unique_ptr<dbf::DbfTable> t;
+  if (!dbf::DbfTable::Open(Env::Default(), table, false, &t).ok() || !t->structural_index()) return 0;
+  std::unique_ptr<dbf::CdxFile> file;
+  if (!dbf::CdxFile::Open(Env::Default(), t->index_path(), false, &file).ok()) return 0;
+  for (const dbf::IndexTag& tag : t->structural_index()->tags()) {
+    if (tag.name != tag_name) continue;
+    uint32_t page = tag.header.root;
+    for (int depth = 1; depth < 64; ++depth) {
+      std::string bytes;
+      dbf::CdxNode node;
+      if (!file->Read(page, dbf::kCdxPageSize, &bytes).ok() ||
+          !dbf::DecodeNode(bytes, tag.header.key_length, tag.pad(), &node).ok()) {
+        return 0;
+      }
+      if (node.leaf()) return depth;
+      page = node.children[0];
+    }
+  }
+  return 0;
 }
 
 // The engine reads the table as each reader named ("dbfread", "dbf") does.

@@ -11,6 +11,7 @@
 #include <random>
 #include <tuple>
 
+#include "backends/aurora/cdx_writer.h"
 #include "backends/aurora/dbf_dump.h"
 #include "backends/aurora/dbf_format.h"
 #include "platform/file_case.h"
@@ -354,26 +355,39 @@ TEST_F(TableEngineTest, ChangesWaitForOtherProgramsLocksThenGiveUp) {
   EXPECT_EQ(engine_.RecCount(), 5);
 }
 
-TEST_F(TableEngineTest, AppendsNoteStaleIndexesAndAdvanceAutoIncrements) {
-  std::string with_cdx = MakeStock("STOCK");
-  WriteAll(dir_ / "stock.cdx", "index");
+// A .CDX beside the table is kept in step; one that cannot be read keeps
+// the table from being changed; an index of another kind, or one the
+// header announces but that is missing, is logged as going stale.
+TEST_F(TableEngineTest, KeepsCdxIndexesAndNotesTheIndexesItCannotKeep) {
+  std::string with_cdx = MakeStock("STOCK"), broken = MakeStock("BROKEN");
+  ASSERT_TRUE(WriteStructuralIndex(&env_, with_cdx, {{"CODE", "CODE", "", false, false}}).ok());
+  WriteAll(dir_ / "broken.cdx", "index");
   std::string flagged = dir_ / "FLAGGED.DBF", plain = dir_ / "PLAIN.DBF";
   WriteAll(flagged, BuildDbf(0x30, {{"NAME", 'C', 5}}, {}, true, 0x01));
   WriteAll(plain, BuildDbf(0x30, {{"NAME", 'C', 5}}, {}));
+  WriteAll(dir_ / "PLAIN.MDX", "dBase IV index");
   std::string counted = dir_ / "COUNTED.DBF";
   WriteAll(counted, BuildDbf(0x31, {{"ID", 'I', 4, 0, 0x0C}, {"NAME", 'C', 5}}, {}));
   for (int pass = 0; pass < 2; ++pass) {
-    for (const std::string& path : {with_cdx, flagged, plain, counted}) {
+    for (const std::string& path : {with_cdx, broken, flagged, plain, counted}) {
       ASSERT_NE(Open(path), 0);
       ToNewRecord();
+      engine_.Replace("CODE", kOrdinary, "E" + std::to_string(pass));
       engine_.Append();
       engine_.Close();
     }
   }
   std::string log = LogText();
-  EXPECT_EQ(Count(log, "structural index"), 2u) << log;
-  EXPECT_EQ(Count(test::MatchedName(log), "stock.cdx is not updated"), 1u);
+  EXPECT_EQ(Count(log, "structural index"), 4u) << log;
+  EXPECT_EQ(Count(test::MatchedName(log), test::MatchedName("PLAIN.MDX is not updated")), 1u);
   EXPECT_EQ(Count(log, "FLAGGED.DBF: the structural index its header announces"), 1u);
+  EXPECT_EQ(Count(log, "record not added to " + broken), 2u);
+  EXPECT_EQ(Count(test::MatchedName(log), test::MatchedName("broken.cdx cannot be read")), 2u);
+  bool agrees = false;
+  std::string out;
+  ASSERT_TRUE(CheckIndex(&env_, with_cdx, [&out](std::string_view p) { out += p; }, &agrees).ok());
+  EXPECT_EQ(out, "tag CODE: 6 keys, as the table says\n");
+  EXPECT_EQ(ReadAll(broken).size(), kHeader + 4 * kRecord + 1);
 
   ASSERT_NE(Open(counted, TableEngine::kReadOnly), 0);
   EXPECT_EQ(engine_.GetString("ID"), "1");

@@ -24,6 +24,10 @@ constexpr char kUsage[] =
     "                               names, then one line per record, fields by\n"
     "                               tabs; --deleted adds deleted records, marked\n"
     "                               by a first field \"*\"\n"
+    "       lumbra dbf FILE --index show the tags of the table's structural index\n"
+    "                               (.CDX) and their keys in index order\n"
+    "       lumbra dbf FILE --check check every tag against the table; exit\n"
+    "                               status 1 when they differ\n"
     "       lumbra --help | --version\n";
 
 void Put(FILE* f, std::string_view s) { std::fwrite(s.data(), 1, s.size(), f); }
@@ -83,24 +87,27 @@ int Encode(const CliStreams& io) {
 }
 
 int ShowTable(Env* env, const std::vector<std::string>& args, const CliStreams& io) {
-  std::string file;
-  bool deleted = false;
+  std::string file, option;
   for (const std::string& a : args) {
-    if (a == "--deleted" && !deleted) {
-      deleted = true;
-    } else if (file.empty() && !a.empty()) {
+    if ((a == "--deleted" || a == "--index" || a == "--check") && option.empty()) {
+      option = a;
+    } else if (file.empty() && !a.empty() && a[0] != '-') {
       file = a;
     } else {
-      return Usage(io, "dbf takes one table file and optionally --deleted");
+      return Usage(io, "dbf takes one table file and one of --deleted, --index, --check");
     }
   }
   if (file.empty()) return Usage(io, "dbf needs a table file");
-  Status s = DumpTable(env, file, deleted, [&io](std::string_view piece) { Put(io.out, piece); });
+  auto out = [&io](std::string_view piece) { Put(io.out, piece); };
+  bool agrees = true;
+  Status s = option == "--index"   ? DumpIndex(env, file, out)
+             : option == "--check" ? CheckIndex(env, file, out, &agrees)
+                                   : DumpTable(env, file, option == "--deleted", out);
   if (!s.ok()) {
     Put(io.err, "lumbra: " + s.ToString() + "\n");
     return 1;
   }
-  return 0;
+  return agrees ? 0 : 1;
 }
 
 // A pass: --dir DIR and --no-dialogs, each at most once, in any order.

@@ -20,6 +20,13 @@
 //                                    1) to TABLE (fields NAME, QTY, NOTES)
 //                                    and dies before the N-th write to the
 //                                    table or its memo file (status 77)
+//   dbf-journaled-change CHANGE DIR N
+//                                    the same for DIR/T.DBF with its memo
+//                                    file and structural index, the change
+//                                    ("append": N500x with a memo; "rename":
+//                                    record 5 to N2a) written down first in
+//                                    a posting journal of DIR, as the
+//                                    posting does; 3 when it failed
 //   cat                              standard input to standard output
 //   echo ARG...                      each argument, then a line feed
 //   exit STATUS [LINE...]            each LINE on standard error, then ends
@@ -51,6 +58,7 @@
 #include "backends/aurora/dbf_values.h"
 #include "backends/context/run_context.h"
 #include "backends/context/run_log.h"
+#include "intake/posting_journal.h"
 #include "backends/aurora/table_engine.h"
 #include "platform/env.h"
 #include "platform/program_start.h"
@@ -164,6 +172,43 @@ int DbfChange(const Args& args) {
   }
   engine.Close();
   return 0;
+}
+
+// dbf-journaled-change: as DbfChange, a change of DIR/T.DBF (a table with a
+// memo file and a structural index) written down first in a posting
+// journal of DIR for one line, as the posting does.
+int DbfJournaledChange(const Args& args) {
+  if (args.size() != 3) return 2;
+  const std::string& dir = args[1];
+  RunLog log(Env::Default(), JoinPath(dir, "Lumbra.log"));
+  RunContext ctx(Env::Default(), &log, dir, dir);
+  JournalState state;
+  state.source = "3\\transact.xml.intake";
+  state.line_count = 1;
+  state.fates = {LineFate::kUnreported};
+  state.reasons = {""};
+  std::unique_ptr<PostingJournal> journal;
+  if (!PostingJournal::Start(ctx, state, &journal).ok() || !journal->LineBegins(0).ok()) return 2;
+  dbftest::HookedEnv env;
+  long left = Number(args[2]);
+  env.before_write = [&left] {
+    if (--left == 0) std::_Exit(kKilledStatus);
+  };
+  std::unique_ptr<dbf::DbfTable> t;
+  if (!dbf::DbfTable::Open(&env, JoinPath(dir, "T.DBF"), true, &t).ok()) return 2;
+  UndoTarget undo{journal.get(), 1};
+  std::string r = t->BlankRecord();
+  Status s;
+  if (args[0] == "append") {  // a name in the middle of the NAME tag, with a memo
+    dbf::EncodeText(t->header().fields[0], "N500x", r.data() + 1);
+    s = t->AppendRecord(r, {{2, "new note"}}, 0, &undo);
+  } else if (args[0] == "rename") {  // record 5 takes another name
+    dbf::EncodeText(t->header().fields[0], "N2a", r.data() + 1);
+    s = t->UpdateRecord(5, r, {0}, {}, 0, &undo);
+  } else {
+    return 2;
+  }
+  return s.ok() ? 0 : 3;
 }
 
 int Hold(const std::vector<std::string>& a) {
@@ -284,7 +329,8 @@ int Pass(const std::vector<std::string>& a) {
 int LUMBRA_MAIN(int argc, lumbra::ArgChar** argv) {
   const std::map<std::string, std::function<int(const lumbra::Args&)>> commands = {
       {"hold", lumbra::Hold},   {"bump", lumbra::Bump},         {"pass", lumbra::Pass},
-      {"dbf-change", lumbra::DbfChange}, {"cat", lumbra::Cat},   {"echo", lumbra::Echo},
+      {"dbf-change", lumbra::DbfChange}, {"dbf-journaled-change", lumbra::DbfJournaledChange},
+      {"cat", lumbra::Cat},     {"echo", lumbra::Echo},
       {"exit", lumbra::Exit},   {"print-env", lumbra::PrintEnv}, {"sleep", lumbra::Sleep},
       {"write", lumbra::Write}, {"run", lumbra::Run}};
   lumbra::ProgramStart start;

@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "backends/aurora/aurora_layouts.h"
+#include "backends/aurora/dbf_dump.h"
 #include "backends/aurora/table_engine.h"
 #include "text/lines.h"
 #include "text/text_fields.h"
@@ -114,6 +115,19 @@ std::string AuroraInstallation::Listing(std::string_view file) const {
       if (!value.empty()) line += (line.empty() ? "" : "\t") + c.name + "=" + value;
     }
     out += line + "\n";
+  }
+  return out;
+}
+
+std::string AuroraInstallation::IndexDifferences() const {
+  std::string out;
+  for (std::string_view file : kAuroraTableFiles) {
+    std::string path = dir_.Path("data\\" + std::string(file)), text;
+    if (!Env::Default()->FileExists(path)) continue;
+    bool agrees = false;
+    Status s = CheckIndex(Env::Default(), path, [&text](std::string_view p) { text += p; }, &agrees);
+    if (!s.ok()) out += s.ToString() + "\n";
+    if (!agrees) out += text;
   }
   return out;
 }

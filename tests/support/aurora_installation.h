@@ -55,6 +55,10 @@ class AuroraInstallation {
   // tests/data/.
   std::string Listing(std::string_view file) const;
   std::string Log() const { return dir_.Read("Lumbra.log"); }
+  // What `lumbra dbf --check` finds wrong with the structural indexes of
+  // the tables in the data folder; empty when every tag agrees with its
+  // table.
+  std::string IndexDifferences() const;
 
  private:
   TempDir dir_;

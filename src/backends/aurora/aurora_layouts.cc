@@ -45,7 +45,28 @@ const std::map<std::string, std::vector<DbfColumn>, std::less<>>& Layouts() {
   return *layouts;
 }
 
+IndexTagSpec Tag(std::string name, std::string key) {
+  return IndexTagSpec{std::move(name), std::move(key), "", false, false};
+}
+
+const std::map<std::string, std::vector<IndexTagSpec>, std::less<>>& Tags() {
+  static const auto* tags = new std::map<std::string, std::vector<IndexTagSpec>, std::less<>>{
+      {"DMASTER.DBF", {Tag("ACCOUNT", "ACCOUNT"), Tag("NAME", "UPPER(NAME)")}},
+      {"STOCK.DBF", {Tag("CODE", "CODE"), Tag("DESC", "UPPER(DESC)")}},
+      {"STKBALS.DBF", {Tag("CODE", "CODE")}},
+      {"INVIDX.DBF", {Tag("INVNUM", "INVNUM"), Tag("CUSTOMER", "UPPER(NAME)+DTOS(DATE)")}},
+      {"OLDINV.DBF", {Tag("LINK", "LINK"), Tag("CODE", "CODE")}},
+  };
+  return *tags;
+}
+
 }  // namespace
+
+const std::vector<IndexTagSpec>& AuroraIndexTags(std::string_view file_name) {
+  static const std::vector<IndexTagSpec> kNone;
+  auto it = Tags().find(file_name);
+  return it == Tags().end() ? kNone : it->second;
+}
 
 const std::vector<DbfColumn>& AuroraLayout(std::string_view file_name) {
   static const std::vector<DbfColumn> kNone;
@@ -54,10 +75,14 @@ const std::vector<DbfColumn>& AuroraLayout(std::string_view file_name) {
 }
 
 Status WriteAuroraTable(Env* env, const std::string& dir, std::string_view file_name,
-                        const std::vector<DbfRecord>& records) {
+                        const std::vector<DbfRecord>& records, bool with_index) {
   const std::vector<DbfColumn>& layout = AuroraLayout(file_name);
   if (layout.empty()) return Status::InvalidArgument("no layout for " + std::string(file_name));
-  return WriteDbfTable(env, JoinPath(dir, file_name), layout, records);
+  std::string path = JoinPath(dir, file_name);
+  Status s = WriteDbfTable(env, path, layout, records);
+  const std::vector<IndexTagSpec>& tags = AuroraIndexTags(file_name);
+  if (s.ok() && with_index && !tags.empty()) s = WriteStructuralIndex(env, path, tags);
+  return s;
 }
 
 }  // namespace lumbra

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "backends/aurora/aurora_dbf_writer.h"
+#include "backends/aurora/cdx_writer.h"
 #include "platform/status.h"
 
 namespace lumbra {
@@ -25,9 +26,17 @@ inline constexpr std::string_view kAuroraTableFiles[] = {
 // any other name.
 const std::vector<DbfColumn>& AuroraLayout(std::string_view file_name);
 
-// Writes the named table into folder dir with its layout.
+// The tags of the table's structural index that the accounting package
+// keeps: customers by account and by name, stock items by code and by
+// description, balances by code, invoices by number and by customer and
+// date, invoice lines by invoice link and by item code. Empty for the
+// other tables.
+const std::vector<IndexTagSpec>& AuroraIndexTags(std::string_view file_name);
+
+// Writes the named table into folder dir with its layout and, unless told
+// otherwise, its structural index.
 Status WriteAuroraTable(Env* env, const std::string& dir, std::string_view file_name,
-                        const std::vector<DbfRecord>& records);
+                        const std::vector<DbfRecord>& records, bool with_index = true);
 
 }  // namespace lumbra
 

@@ -158,6 +158,9 @@ class PostingTable {
         status_ = Status::Corruption(table_->notes().empty() ? "it looks damaged"
                                                              : table_->notes().front());
       }
+      // A table whose structural index the engine cannot keep is not
+      // written at all (the log names the tag and its expression).
+      if (status_.ok() && writable_) status_ = table_->IndexUsable();
       if (status_.ok() && writable_) NoteOnce();
     }
     if (!status_.ok()) {
@@ -173,7 +176,7 @@ class PostingTable {
   // What our changes do not keep up to date, said once per table.
   void NoteOnce() {
     for (const std::string& note : table_->notes()) ctx_.Log(table_->path() + ": " + note);
-    if (table_->has_structural_index()) {
+    if (table_->has_structural_index() && table_->structural_index() == nullptr) {
       ctx_.Log(table_->path() + ": " +
                (table_->index_path().empty() ? "the structural index its header announces"
                                              : "its structural index " + table_->index_path()) +
@@ -190,6 +193,22 @@ class PostingTable {
   Status status_;
   std::unique_ptr<DbfTable> table_;
 };
+
+// The locks a table's structural index needs besides the line's own: the
+// index's lock byte when a record is added, and with the table's header
+// lock when a field a key reads changes.
+void AddIndexLocks(DbfTable* t, const std::string& name, const std::vector<const char*>& changed,
+                   LockSet* locks) {
+  RandomRWFile* index = t->index_lock_file();
+  if (index == nullptr) return;
+  if (!changed.empty()) {
+    std::vector<int> fields;
+    for (const char* f : changed) fields.push_back(t->FieldIndex(f));
+    if (!t->IndexReads(fields)) return;
+    locks->Add(t->file(), dbf::kLockBase, name + " (a key changes)");
+  }
+  locks->Add(index, dbf::kLockBase, name + "'s index");
+}
 
 // The new bytes of a record, each value checked against its field before
 // anything is written. A field the table lacks is left out (said once).
@@ -585,7 +604,10 @@ LineResult AuroraPosting::Device::Undo(LockSet& locks, LineChanges& changes,
   if (!s.ok()) {
     lines_.Halt("a line is half-posted: " + reason + ", and undoing it failed: " + s.ToString());
   }
-  return LineResult::Kept(reason);
+  // A write the table refuses for what it holds (a key its index takes only
+  // once, a memo too large) will be refused again: the line goes to the
+  // office instead of waiting for ever.
+  return failure.IsInvalidArgument() ? LineResult::Rejected(reason) : LineResult::Kept(reason);
 }
 
 // An order taken without an extend is invoiced at its worked-out value; an
@@ -636,19 +658,24 @@ void AuroraPosting::Device::AddSaleLocks(const SalePlan& p, const SaleLine& line
   if (p.invoice != 0) {
     locks->Add(p.inv->file(), dbf::RecordLockOffset(p.invoice),
                invidx_.name() + " record " + std::to_string(p.invoice));
+    AddIndexLocks(p.inv, invidx_.name(), {"TOTAL", "GST"}, locks);
     tables->push_back(&invidx_);
   } else {
     locks->Add(p.fl->file(), dbf::RecordLockOffset(1), flags_.name() + " record 1 (the counters)");
+    AddIndexLocks(p.fl, flags_.name(), {"LINK", "NEXTINV"}, locks);
     locks->Add(p.inv->file(), dbf::kLockBase, invidx_.name() + " (adding an invoice)");
+    AddIndexLocks(p.inv, invidx_.name(), {}, locks);
     tables->push_back(&flags_);
     tables->push_back(&invidx_);
   }
   if (p.balance != 0) {
     locks->Add(p.bal->file(), dbf::RecordLockOffset(p.balance),
                stkbals_.name() + " record " + std::to_string(p.balance));
+    AddIndexLocks(p.bal, stkbals_.name(), {"ALLOC"}, locks);
     tables->push_back(&stkbals_);
   }
   locks->Add(p.ol->file(), dbf::kLockBase, oldinv_.name() + " (adding a line)");
+  AddIndexLocks(p.ol, oldinv_.name(), {}, locks);
   if (!line.note.empty()) {
     locks->Add(p.ol->memo_file(), dbf::kLockBase, oldinv_.name() + "'s memo file");
   }
@@ -887,6 +914,7 @@ LineResult AuroraPosting::Device::ChangeCustomer(size_t i, const CustomerChange&
     if (!change.notes.empty()) {
       locks.Add(dm->memo_file(), dbf::kLockBase, dmaster_.name() + "'s memo file");
     }
+    AddIndexLocks(dm, dmaster_.name(), {"NOTES", "CONTACT", "CONTACT2", "PHONE"}, &locks);
     if (std::optional<LineResult> kept = Lock(locks, {&dmaster_})) return *kept;
     std::string rec;
     Status s = dm->FreshRecord(r, &rec);

@@ -34,6 +34,32 @@ Status DumpTable(Env* env, const std::string& path, bool show_deleted, std::stri
 Status DumpTable(Env* env, const std::string& path, bool show_deleted,
                  const std::function<void(std::string_view)>& write);
 
+// The table's structural index (.CDX), for `dbf --index`: for each tag a
+// line "tag NAME: key EXPR[, for EXPR][, unique][, candidate][, descending]"
+// and then its entries in index order, one a line: the record number, a
+// tab, the key as people read it (see KeyText in cdx_index.h); an empty
+// line after each tag. A table without one gives a line saying so. NotFound
+// or Corruption when the table or its index cannot be read.
+Status DumpIndex(Env* env, const std::string& path,
+                 const std::function<void(std::string_view)>& write);
+
+// Checks every tag of the table's structural index against the table, for
+// `dbf --check`: every record (deleted ones too) that the tag's FOR
+// expression lets in has exactly one entry, holding the key its
+// expression gives, and no other record has one; the keys are in the
+// tag's order and the tree holds together. A unique tag holds each key
+// once, at a record that has it; keys it does not hold at all (FoxPro
+// gives a key up when the record that held it changes), and deleted
+// records without keys (an undone append leaves its record deleted), are
+// counted in a note, not as a difference. One line per tag ("tag NAME: 120 keys, as the
+// table says", or what differs, a line each, at most 20 of a kind) goes to
+// write; *agrees is false when anything differs, or a tag's keys cannot
+// be computed. A table without a structural index agrees (a line says
+// so), unless its header announces one that is missing. NotFound or
+// Corruption when the table or its index cannot be read.
+Status CheckIndex(Env* env, const std::string& path,
+                  const std::function<void(std::string_view)>& write, bool* agrees);
+
 }  // namespace lumbra
 
 #endif  // LUMBRA_BACKENDS_AURORA_DBF_DUMP_H_

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "backends/aurora/cdx_index.h"
 #include "backends/aurora/dbf_values.h"
 #include "platform/file_case.h"
 
@@ -21,7 +22,77 @@ std::string Upper(std::string_view s) {
   return out;
 }
 
+bool IsCdx(const std::string& path) {
+  return path.size() > 4 && Upper(path.substr(path.size() - 4)) == ".CDX";
+}
+
+// The table's name as its index expressions may use it for an alias.
+std::string TableStem(const std::string& path) {
+  size_t slash = path.find_last_of("/\\");
+  std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
+  return name.substr(0, name.rfind('.'));
+}
+
+// Releases the index's lock when a change is done, however it ends.
+class IndexLock {
+ public:
+  explicit IndexLock(StructuralIndex* index) : index_(index) {}
+  ~IndexLock() {
+    if (held_) index_->Unlock();
+  }
+  Status Acquire(int timeout_ms) {
+    Status s = index_->Lock(timeout_ms);
+    held_ = s.ok();
+    return s;
+  }
+
+ private:
+  StructuralIndex* index_;
+  bool held_ = false;
+};
+
 }  // namespace
+
+DbfTable::DbfTable(Env* env, std::string path, bool writable, std::unique_ptr<RandomRWFile> file)
+    : env_(env), path_(std::move(path)), writable_(writable), file_(std::move(file)) {}
+
+DbfTable::~DbfTable() = default;
+
+StructuralIndex* DbfTable::structural_index() {
+  if (index_read_) return index_.get();
+  index_read_ = true;
+  if (!IsCdx(index_path_)) return nullptr;
+  Status s = StructuralIndex::Open(env_, index_path_, header_, TableStem(path_), writable_, &index_);
+  if (!s.ok()) {
+    std::string why = path_ + ": its structural index " + index_path_ + " cannot be read (" +
+                      s.ToString() + "); the table is not changed";
+    index_status_ = s.IsIOError() ? Status::IOError(why) : Status::Corruption(why);
+  }
+  return index_.get();
+}
+
+RandomRWFile* DbfTable::index_lock_file() {
+  StructuralIndex* index = structural_index();
+  return index != nullptr ? index->lock_file() : nullptr;
+}
+
+bool DbfTable::IndexReads(const std::vector<int>& fields) {
+  StructuralIndex* index = structural_index();
+  if (index == nullptr) return false;
+  std::string a = BlankRecord(), b = a;
+  for (int i : fields) {
+    if (i < 0) continue;
+    const Field& f = header_.fields[static_cast<size_t>(i)];
+    b[f.offset] = 'x';
+  }
+  return index->KeysMayChange(a, b);
+}
+
+Status DbfTable::IndexUsable() {
+  StructuralIndex* index = structural_index();
+  if (!index_status_.ok()) return index_status_;
+  return index != nullptr ? index->writable() : Status::OK();
+}
 
 Status DbfTable::Open(Env* env, const std::string& path, bool writable,
                       std::unique_ptr<DbfTable>* out) {
@@ -230,6 +301,9 @@ Status DbfTable::AppendRecord(std::string record, const std::vector<MemoText>& m
   const uint32_t len = header_.record_length;
   if (record.size() != len) return Status::InvalidArgument(path_ + ": record of wrong length");
   if (memos.size() > 0 && !memo_) return Status::NotFound(path_ + ": no memo file");
+  Status s = IndexUsable();
+  if (!s.ok()) return s;
+  StructuralIndex* index = structural_index();
 
   RangeLock lock(file_.get(), kLockBase);
   if (!lock.Acquire(lock_timeout_ms).ok()) {
@@ -238,12 +312,17 @@ Status DbfTable::AppendRecord(std::string record, const std::vector<MemoText>& m
   // Another program may have added records since the table was opened.
   uint32_t count = 0;
   uint64_t size = 0;
-  Status s = ReadCount(&count, &size);
+  s = ReadCount(&count, &size);
   if (!s.ok()) return s;
   uint64_t pos = header_.header_length + static_cast<uint64_t>(count) * len;
   if (pos > size || count == 0xFFFFFFFFu) {
     damaged_ = true;
     return Status::Corruption(path_ + ": the header counts more records than the file holds");
+  }
+  IndexLock index_lock(index);
+  if (index != nullptr) {
+    s = index_lock.Acquire(lock_timeout_ms);
+    if (!s.ok()) return s;
   }
 
   written_ = true;
@@ -262,6 +341,11 @@ Status DbfTable::AppendRecord(std::string record, const std::vector<MemoText>& m
     // skipped if the process stops, but never handed out twice.
     WriteLE32(counter.data(), next + (step == 0 ? 1 : step));
     s = file_->Write(f.descriptor_pos + kAutoNextOffset, std::string_view(counter.data(), 4));
+    if (!s.ok()) return s;
+  }
+  // The keys go in before the record that they point to is there.
+  if (index != nullptr) {
+    s = index->RecordAdded(count + 1, record, undo);
     if (!s.ok()) return s;
   }
   if (undo != nullptr) {
@@ -292,13 +376,37 @@ Status DbfTable::AppendRecord(std::string record, const std::vector<MemoText>& m
 Status DbfTable::UpdateRecord(uint32_t recno, std::string_view buffer,
                               const std::vector<int>& fields, const std::vector<MemoText>& memos,
                               int lock_timeout_ms, const UndoTarget* undo) {
+  if (buffer.size() != header_.record_length) {
+    return Status::InvalidArgument(path_ + ": record of wrong length");
+  }
+  auto change = [&](std::string* record) {
+    for (int i : fields) {
+      const Field& f = header_.fields[static_cast<size_t>(i)];
+      record->replace(f.offset, f.length, buffer.substr(f.offset, f.length));
+    }
+  };
+  return RewriteRecord(recno, change, memos, lock_timeout_ms, undo);
+}
+
+Status DbfTable::MarkDeleted(uint32_t recno, bool deleted, int lock_timeout_ms,
+                             const UndoTarget* undo) {
+  return RewriteRecord(recno, [deleted](std::string* record) { (*record)[0] = deleted ? '*' : ' '; },
+                       {}, lock_timeout_ms, undo);
+}
+
+Status DbfTable::RewriteRecord(uint32_t recno, const std::function<void(std::string*)>& change,
+                               const std::vector<MemoText>& memos, int lock_timeout_ms,
+                               const UndoTarget* undo) {
   if (!writable_) return Status::NotSupported(path_ + ": opened for reading only");
   if (damaged_) return Status::Corruption(path_ + ": table looks damaged; not changed");
   const uint32_t len = header_.record_length;
-  if (recno < 1 || recno > record_count_ || buffer.size() != len) {
+  if (recno < 1 || recno > record_count_) {
     return Status::InvalidArgument(path_ + ": no record " + std::to_string(recno));
   }
   if (memos.size() > 0 && !memo_) return Status::NotFound(path_ + ": no memo file");
+  Status s = IndexUsable();
+  if (!s.ok()) return s;
+  StructuralIndex* index = structural_index();
 
   RangeLock lock(file_.get(), RecordLockOffset(recno));
   if (!lock.Acquire(lock_timeout_ms).ok()) {
@@ -306,27 +414,43 @@ Status DbfTable::UpdateRecord(uint32_t recno, std::string_view buffer,
                         " locked by another program");
   }
   const uint64_t pos = header_.header_length + static_cast<uint64_t>(recno - 1) * len;
-  std::string record;
-  Status s = file_->Read(pos, len, &record);
+  std::string before;
+  s = file_->Read(pos, len, &before);
   if (!s.ok()) return s;
-  if (record.size() != len) {
+  if (before.size() != len) {
     return Status::Corruption(path_ + ": record " + std::to_string(recno) + " cut short");
   }
-  const std::string old = record;
-  for (int i : fields) {
-    const Field& f = header_.fields[static_cast<size_t>(i)];
-    record.replace(f.offset, f.length, buffer.substr(f.offset, f.length));
+  std::string record = before;
+  change(&record);
+  // A change to a key moves index entries: under the table's header lock,
+  // as an append would, and the index's own lock.
+  bool keyed = index != nullptr && index->KeysMayChange(before, record);
+  RangeLock header_lock(file_.get(), kLockBase);
+  IndexLock index_lock(index);
+  if (keyed) {
+    if (!header_lock.Acquire(lock_timeout_ms).ok()) {
+      return Status::Busy(path_ + ": table locked by another program");
+    }
+    s = index_lock.Acquire(lock_timeout_ms);
+    if (!s.ok()) return s;
   }
   written_ = true;
   s = StoreMemos(memos, lock_timeout_ms, undo, &record);
   if (!s.ok()) return s;
+  if (keyed) {
+    s = index->RecordChanged(recno, before, record, undo);
+    if (!s.ok()) return s;
+  }
   if (undo != nullptr) {
-    for (const Field& f : header_.fields) {
-      std::string_view before = std::string_view(old).substr(f.offset, f.length);
-      std::string_view after = std::string_view(record).substr(f.offset, f.length);
-      if (before == after) continue;
-      s = undo->Note(FileChange{path_, RecordLockOffset(recno), pos + f.offset, std::string(before),
-                                std::string(after), std::string(before)});
+    // The deletion flag, then each field that changes.
+    std::vector<std::pair<size_t, size_t>> spans = {{0, 1}};
+    for (const Field& f : header_.fields) spans.emplace_back(f.offset, f.length);
+    for (auto [offset, length] : spans) {
+      std::string_view was = std::string_view(before).substr(offset, length);
+      std::string_view now = std::string_view(record).substr(offset, length);
+      if (was == now) continue;
+      s = undo->Note(FileChange{path_, RecordLockOffset(recno), pos + offset, std::string(was),
+                                std::string(now), std::string(was)});
       if (!s.ok()) return s;
     }
   }
@@ -341,9 +465,10 @@ Status DbfTable::UpdateRecord(uint32_t recno, std::string_view buffer,
 Status DbfTable::Sync() {
   if (!written_) return Status::OK();
   Status s = memo_ ? memo_->Sync() : Status::OK();
+  Status i = index_ ? index_->Sync() : Status::OK();
   Status t = file_->Sync();
-  if (s.ok() && t.ok()) written_ = false;
-  return s.ok() ? t : s;
+  if (s.ok() && i.ok() && t.ok()) written_ = false;
+  return !s.ok() ? s : !i.ok() ? i : t;
 }
 
 }  // namespace lumbra::dbf

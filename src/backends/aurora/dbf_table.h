@@ -6,6 +6,7 @@
 #define LUMBRA_BACKENDS_AURORA_DBF_TABLE_H_
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -20,6 +21,8 @@
 
 namespace lumbra::dbf {
 
+class StructuralIndex;
+
 // A memo text to be stored for a field of a record being written.
 struct MemoText {
   int field = 0;
@@ -28,6 +31,7 @@ struct MemoText {
 
 class DbfTable {
  public:
+  ~DbfTable();
   // Opens the table (the name looked up case-insensitively in its folder
   // when missing as given) and, when it has memo fields, the FPT or DBT file
   // beside it. NotFound or Corruption when the table cannot be read at all;
@@ -48,6 +52,12 @@ class DbfTable {
   // flag saying it has one.
   bool has_structural_index() const { return has_index_; }
   const std::string& index_path() const { return index_path_; }
+  // The FoxPro compound index (.CDX) beside the table, read on first use
+  // and kept in step with every append and change; null when there is
+  // none, or when it cannot be read (index_status() says why: the table is
+  // then not changed).
+  StructuralIndex* structural_index();
+  const Status& index_status() const { return index_status_; }
   const MemoFile* memo() const { return memo_.get(); }
   // Whether memo texts can be stored: a memo file opened for writing.
   bool memo_writable() const { return memo_ && memo_->writable(); }
@@ -100,6 +110,28 @@ class DbfTable {
   Status UpdateRecord(uint32_t recno, std::string_view buffer, const std::vector<int>& fields,
                       const std::vector<MemoText>& memos, int lock_timeout_ms,
                       const UndoTarget* undo = nullptr);
+  // Marks record recno deleted, or live again, as UpdateRecord changes it.
+  Status MarkDeleted(uint32_t recno, bool deleted, int lock_timeout_ms,
+                     const UndoTarget* undo = nullptr);
+
+  // With a structural index, an append and a change that moves keys also
+  // need the table's header lock and the index's lock (its kLockBase byte;
+  // with kLocksHeld the caller holds them), and the index's pages are
+  // written, each first written down in undo, before the record or the
+  // record count that makes the change visible (see cdx_tree.h). A tag the
+  // engine cannot keep, or an index it cannot read, leaves the table
+  // unchanged: NotSupported or Corruption, naming the tag and its
+  // expression.
+  //
+  // OK when the table has no such index or every tag can be kept; else why
+  // the table is not changed.
+  Status IndexUsable();
+  // The index's file, for a caller that takes its lock byte itself; null
+  // without an index the engine keeps.
+  RandomRWFile* index_lock_file();
+  // Whether the index reads any of the fields (negative ones left aside):
+  // a change to them may move keys.
+  bool IndexReads(const std::vector<int>& fields);
 
   // Forces what was written to the disk.
   Status Sync();
@@ -107,14 +139,16 @@ class DbfTable {
   bool unsynced() const { return written_; }
 
  private:
-  DbfTable(Env* env, std::string path, bool writable, std::unique_ptr<RandomRWFile> file)
-      : env_(env), path_(std::move(path)), writable_(writable), file_(std::move(file)) {}
+  DbfTable(Env* env, std::string path, bool writable, std::unique_ptr<RandomRWFile> file);
 
   void FindCompanions();
   Status ReadCount(uint32_t* count, uint64_t* size);
   void OpenMemoFile(const std::string& fpt, const std::string& dbt);
   Status StoreMemos(const std::vector<MemoText>& memos, int lock_timeout_ms, const UndoTarget* undo,
                     std::string* record);
+  Status RewriteRecord(uint32_t recno, const std::function<void(std::string*)>& change,
+                       const std::vector<MemoText>& memos, int lock_timeout_ms,
+                       const UndoTarget* undo);
 
   Env* env_;
   std::string path_;
@@ -127,6 +161,9 @@ class DbfTable {
   bool has_index_ = false;
   bool written_ = false;
   std::string index_path_;
+  std::unique_ptr<StructuralIndex> index_;
+  bool index_read_ = false;
+  Status index_status_;
   std::vector<std::string> notes_;
   std::unordered_map<std::string, int> field_index_;  // upper-case name to field
 

@@ -66,8 +66,11 @@ void TableEngine::WarnOnce(const std::string& key, const std::string& message) {
 // Said once per table, before its first change: what our changes do not
 // keep up to date.
 void TableEngine::NoteWrite(WorkArea& a) {
-  const DbfTable& t = *a.table;
-  if (t.has_structural_index()) {
+  DbfTable& t = *a.table;
+  // A .CDX is kept in step (or the table is refused); only an index of
+  // another kind, or one the header announces and that is not there, goes
+  // stale.
+  if (t.has_structural_index() && t.structural_index() == nullptr && t.index_status().ok()) {
     std::string which = t.index_path().empty() ? "the structural index its header announces"
                                                : "its structural index " + t.index_path();
     WarnOnce(t.path() + "|index", t.path() + ": " + which +
@@ -397,6 +400,7 @@ void TableEngine::SyncArea(WorkArea& a, bool now) {
   if (!now) {
     unsynced_.insert(t.path());
     if (t.memo() != nullptr) unsynced_.insert(t.memo()->path());
+    if (t.structural_index() != nullptr) unsynced_.insert(t.index_path());
     return;
   }
   Status s = t.Sync();
