@@ -6,7 +6,7 @@ WIN64      ?= build-win64
 WIN32      ?= build-win32
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES    = cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libcurl4-openssl-dev \
-              unixodbc-dev libsqliteodbc odbc-mdbtools odbc-postgresql postgresql \
+              unixodbc-dev libsqliteodbc odbc-mdbtools odbc-postgresql postgresql chromium \
               python3-dbfread python3-dbf libdbd-xbase-perl
 # The Windows programs: mingw-w64's posix compilers, GoogleTest's sources for
 # the cross-built tests, Wine to run them, zip's work done by cmake.

@@ -16,6 +16,7 @@
 #include "backends/database/connection.h"
 #include "text/lines.h"
 #include "backends/context/run_context.h"
+#include "report/run_overview.h"
 #include "run/run_driver.h"
 #include "support/odbc_test_util.h"
 #include "support/test_util.h"
@@ -198,6 +199,12 @@ TEST_F(DatabasePostgresTest, ServerThatStopsAnsweringEndsThePassAndTheNextPassPo
   ASSERT_NE(pid, 0) << "the insert was not seen running";
   EXPECT_EQ(status, 4);
   EXPECT_TRUE(Logged(dir_, "the database has not answered (a change)"));
+  // The run report knows before the process ends.
+  std::string report;
+  EXPECT_EQ(test::RunShell(std::string(LUMBRA_BINARY) + " status --dir " + dir_.path(), &report),
+            kAttentionFailedPass) << report;
+  EXPECT_NE(report.find("The last pass failed: the database has not answered"), std::string::npos)
+      << report;
   EXPECT_EQ(dir_.Read("2\\transact.xml.intake"), lines);
 
   ASSERT_TRUE(test::RunStatements(db_, {"SELECT pg_terminate_backend(" + std::to_string(pid) + ")",

@@ -3,7 +3,7 @@
 # a file may include headers of its own folder and of the folders below it
 # in this order, never of a folder above it.
 #   platform  <  text  <  backends/context  <  tables  <  intake
-#             <  backends/<name>  <  run  <  src (the entry point)
+#             <  backends/<name>, report  <  run  <  src (the entry point)
 # Prints every include that runs upwards and exits 1 when there is one.
 set -u
 cd "$(dirname "$0")/.."
@@ -15,6 +15,7 @@ rank() {
     tables*) echo 3 ;;
     intake*) echo 4 ;;
     backends/*) echo 5 ;;
+    report*) echo 5 ;;
     run*) echo 6 ;;
     *) echo 7 ;;
   esac

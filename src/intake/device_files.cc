@@ -41,6 +41,7 @@ Status ArchiveTakenFile(RunContext& ctx, int device) {
   if (s.ok()) {
     ctx.Log("device " + std::to_string(device) + ": " + std::string(kTransactionFile) +
             " taken in, " + std::to_string(CountLines(bytes)) + " lines, archived as " + name);
+    ctx.report.HandedIn(device, bytes);
   }
   return s;
 }
@@ -65,13 +66,15 @@ bool TakeOverDeviceFile(RunContext& ctx, int device, bool* resumed) {
     if (!env->FileExists(handed)) return false;
     Status s = env->RenameFile(handed, taken);
     if (!s.ok()) {
-      ctx.Log(dev + "transact.xml not taken over, left for a later pass: " + s.ToString());
+      ctx.LogFailure(TroubleOf(s, Trouble::kFileNotWritten),
+                     dev + "transact.xml not taken over, left for a later pass: " + s.ToString());
       return false;
     }
   }
   Status s = ArchiveTakenFile(ctx, device);
   if (!s.ok()) {
-    ctx.Log(dev + "transaction file not archived, kept for a later pass: " + s.ToString());
+    ctx.LogFailure(TroubleOf(s, Trouble::kFileNotWritten),
+                   dev + "transaction file not archived, kept for a later pass: " + s.ToString());
     return false;
   }
   return true;

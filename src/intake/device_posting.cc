@@ -30,9 +30,11 @@ Status StageLines(RunContext& ctx, const DeviceLines& lines) {
   return ctx.env->WriteFile(ctx.Path(kStagingFile), staged);
 }
 
-void LogFates(RunContext& ctx, const DeviceLines& lines, const std::string& rejected_name) {
+// Logs what became of the lines, and returns it for the run report.
+PlacedLines LogFates(RunContext& ctx, const DeviceLines& lines, const std::string& rejected_name) {
   const std::string dev = Dev(lines.device());
-  int posted = 0, kept = 0, rejected = 0, passed = 0;
+  PlacedLines placed;
+  LineCounts& n = placed.counts;
   std::map<std::string, int> passed_reasons;
   size_t first_kept = lines.size();
   for (size_t i = 0; i < lines.size(); ++i) {
@@ -40,42 +42,49 @@ void LogFates(RunContext& ctx, const DeviceLines& lines, const std::string& reje
                               std::to_string(i + 1);
     switch (lines.fate(i)) {
       case LineFate::kPosted:
-        ++posted;
+        ++n.posted;
         break;
       case LineFate::kRejected:
-        ++rejected;
+        if (n.rejected++ == 0) placed.rejected_reason = lines.reason(i);
         ctx.Log(where + " rejected (" + rejected_name + "): " + lines.reason(i));
         break;
       case LineFate::kPassedOver:
-        ++passed;
+        ++n.passed_over;
         ++passed_reasons[lines.reason(i)];
         break;
       case LineFate::kKept:
       case LineFate::kUnreported:
-        if (kept++ == 0) {
+        if (n.kept++ == 0) {
           first_kept = i;
+          placed.kept_reason = lines.reason(i);
+          placed.kept_trouble = lines.trouble(i);
           ctx.Log(where + " kept for the next pass: " + lines.reason(i));
         }
         break;
     }
   }
-  if (kept > 1) {
-    ctx.Log(dev + std::to_string(kept - 1) + " later lines kept with line " +
+  if (n.kept > 1) {
+    ctx.Log(dev + std::to_string(n.kept - 1) + " later lines kept with line " +
             std::to_string(first_kept + 1) + " (a device's lines are posted in order)");
   }
-  for (const auto& [reason, n] : passed_reasons) {
-    ctx.Log(dev + std::to_string(n) + " lines passed over: " + reason);
+  for (const auto& [reason, count] : passed_reasons) {
+    ctx.Log(dev + std::to_string(count) + " lines passed over: " + reason);
   }
-  ctx.Log(dev + std::to_string(posted) + " lines posted, " + std::to_string(kept) +
-          " kept for the next pass, " + std::to_string(rejected) + " rejected" +
-          (rejected > 0 ? " (" + rejected_name + ")" : "") + ", " + std::to_string(passed) +
-          " passed over");
+  ctx.Log(dev + std::to_string(n.posted) + " lines posted, " + std::to_string(n.kept) +
+          " kept for the next pass, " + std::to_string(n.rejected) + " rejected" +
+          (n.rejected > 0 ? " (" + rejected_name + ")" : "") + ", " +
+          std::to_string(n.passed_over) + " passed over");
+  if (n.rejected > 0) placed.rejected_file = rejected_name;
+  return placed;
 }
 
 // Writes the rejected lines to their file and leaves only the kept lines in
 // the device's intake file. False when the intake file could not be
 // rewritten: it still holds every line then, and the journal must stay.
-bool PlaceLines(RunContext& ctx, const DeviceLines& lines, const std::string& rejected_name) {
+// Rejected lines whose file cannot be written stay as kept ones, and
+// *placed says so.
+bool PlaceLines(RunContext& ctx, const DeviceLines& lines, const std::string& rejected_name,
+                PlacedLines* placed) {
   const std::string dev = Dev(lines.device());
   std::string rejected;
   for (size_t i = 0; i < lines.size(); ++i) {
@@ -88,8 +97,13 @@ bool PlaceLines(RunContext& ctx, const DeviceLines& lines, const std::string& re
     if (s.ok()) s = ctx.env->SyncFile(path);
     rejected_written = s.ok();
     if (!s.ok()) {
-      ctx.Log(dev + "rejected lines not written to " + rejected_name + " (" + s.ToString() +
-              "); they stay in the device's folder and are tried again by the next pass");
+      ctx.LogFailure(TroubleOf(s, Trouble::kFileNotWritten),
+                     dev + "rejected lines not written to " + rejected_name + " (" +
+                         s.ToString() + "); they stay in the device's folder and are tried "
+                                        "again by the next pass");
+      placed->counts.kept += placed->counts.rejected;
+      placed->counts.rejected = 0;
+      placed->rejected_file.clear();
     }
   }
   std::string kept;
@@ -110,8 +124,9 @@ bool PlaceLines(RunContext& ctx, const DeviceLines& lines, const std::string& re
     if (s.ok()) s = ctx.env->SyncFile(intake);
   }
   if (!s.ok()) {
-    ctx.Log(dev + "transaction file not rewritten after posting (" + s.ToString() +
-            "); the journal stays, and the next pass finishes the work");
+    ctx.LogFailure(TroubleOf(s, Trouble::kFileNotWritten),
+                   dev + "transaction file not rewritten after posting (" + s.ToString() +
+                       "); the journal stays, and the next pass finishes the work");
   }
   return s.ok();
 }
@@ -129,8 +144,10 @@ void FinishLines(RunContext& ctx, DeviceLines& lines, PostingJournal& journal,
                                              : std::string();
   Status s = journal.End(rejected_name);
   if (!s.ok()) ctx.Log(Dev(lines.device()) + "journal not completed: " + s.ToString());
-  LogFates(ctx, lines, rejected_name);
-  if (!PlaceLines(ctx, lines, rejected_name)) return;
+  PlacedLines placed = LogFates(ctx, lines, rejected_name);
+  bool in_place = PlaceLines(ctx, lines, rejected_name, &placed);
+  ctx.report.LinesPlaced(lines.device(), placed);
+  if (!in_place) return;
   s = journal.Remove();
   if (!s.ok()) ctx.Log(Dev(lines.device()) + "journal not removed: " + s.ToString());
 }
@@ -162,14 +179,16 @@ bool PostLines(RunContext& ctx, Posting& posting, const JournalState& state,
   std::unique_ptr<PostingJournal> journal;
   Status s = PostingJournal::Start(ctx, state, &journal);
   if (!s.ok()) {
-    ctx.Log(dev + "the posting journal cannot be written (" + s.ToString() +
-            "); the device's lines are kept for the next pass");
+    ctx.LogFailure(TroubleOf(s, Trouble::kFileNotWritten),
+                   dev + "the posting journal cannot be written (" + s.ToString() +
+                       "); the device's lines are kept for the next pass");
     return true;
   }
   DeviceLines lines = LinesWithFates(state, std::move(text), journal.get());
   s = posting.UsesStagingFile() ? StageLines(ctx, lines) : Status::OK();
   if (!s.ok()) {
-    lines.KeepRest("the staging file tempdb.dat cannot be written: " + s.ToString());
+    lines.KeepRest("the staging file tempdb.dat cannot be written: " + s.ToString(),
+                   TroubleOf(s, Trouble::kFileNotWritten));
   } else if (!lines.stopped()) {
     posting.PostDevice(ctx, lines);
   }
@@ -206,6 +225,10 @@ void RejectUnknownFile(RunContext& ctx, const JournalState& st, const std::strin
   ctx.Log(dev + st.source + " changed while a killed pass was posting it; " +
           (s.ok() ? "moved to " + name + ": check the device's last postings and hand in what is missing"
                   : "left as it is: " + s.ToString()));
+  if (s.ok()) {
+    ctx.report.FileRejected(st.device, name, SplitLines(bytes).size(),
+                            "changed while a killed pass was posting it");
+  }
 }
 
 // The files that post lines a killed pass was placing: put in place or

@@ -20,7 +20,8 @@ void GiveUp(RunContext& ctx, DeviceLines& lines, Placing& p, Status why, bool wa
   if (was_ready) lines.FileBegins(p.placed);
   p.status = std::move(why);
   for (size_t i : p.placed.lines) {
-    lines.Kept(i, p.placed.path + " not written: " + p.status.ToString());
+    lines.Kept(i, p.placed.path + " not written: " + p.status.ToString(),
+               TroubleOf(p.status, Trouble::kFileNotWritten));
   }
   ctx.env->DeleteFile(p.placed.temp_path);
 }

@@ -7,6 +7,7 @@ DeviceLines::DeviceLines(int device, std::vector<std::string> lines, Recorder* r
       lines_(std::move(lines)),
       fates_(lines_.size(), LineFate::kUnreported),
       reasons_(lines_.size()),
+      troubles_(lines_.size(), Trouble::kKept),
       recorder_(recorder) {}
 
 Status DeviceLines::Begin(size_t i) {
@@ -21,10 +22,11 @@ Status DeviceLines::FilesReady(const std::vector<PlacedFile>& files) {
   return recorder_ ? recorder_->FilesReady(files) : Status::OK();
 }
 
-void DeviceLines::Report(size_t i, LineFate fate, std::string reason) {
+void DeviceLines::Report(size_t i, LineFate fate, std::string reason, Trouble trouble) {
   if (i >= lines_.size() || fates_[i] != LineFate::kUnreported) return;
   fates_[i] = fate;
   reasons_[i] = std::move(reason);
+  troubles_[i] = trouble;
   if (fate == LineFate::kKept) stopped_ = true;
   // A report the journal does not take costs nothing but a resumed pass's
   // knowledge of it: the line's changes, written down first, are undone and
@@ -32,9 +34,9 @@ void DeviceLines::Report(size_t i, LineFate fate, std::string reason) {
   if (recorder_) recorder_->LineEnded(i, fate, reasons_[i]);
 }
 
-void DeviceLines::KeepRest(const std::string& reason) {
+void DeviceLines::KeepRest(const std::string& reason, Trouble trouble) {
   for (size_t i = 0; i < lines_.size(); ++i) {
-    if (fates_[i] == LineFate::kUnreported) Report(i, LineFate::kKept, reason);
+    if (fates_[i] == LineFate::kUnreported) Report(i, LineFate::kKept, reason, trouble);
   }
   stopped_ = true;
 }

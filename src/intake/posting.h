@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "backends/context/pass_report.h"
 #include "platform/status.h"
 #include "platform/undo_log.h"
 
@@ -65,6 +66,8 @@ class DeviceLines {
   const std::string& line(size_t i) const { return lines_[i]; }
   LineFate fate(size_t i) const { return fates_[i]; }
   const std::string& reason(size_t i) const { return reasons_[i]; }
+  // What kept line i, in the office's terms (for the run report).
+  Trouble trouble(size_t i) const { return troubles_[i]; }
   // Whether line i still waits for its fate: lines reported by an earlier,
   // interrupted pass are not posted again.
   bool pending(size_t i) const { return !stopped_ && fates_[i] == LineFate::kUnreported; }
@@ -90,7 +93,9 @@ class DeviceLines {
   Status FilesReady(const std::vector<PlacedFile>& files);
 
   void Posted(size_t i) { Report(i, LineFate::kPosted, std::string()); }
-  void Kept(size_t i, std::string reason) { Report(i, LineFate::kKept, std::move(reason)); }
+  void Kept(size_t i, std::string reason, Trouble trouble = Trouble::kKept) {
+    Report(i, LineFate::kKept, std::move(reason), trouble);
+  }
   void Rejected(size_t i, std::string reason) {
     Report(i, LineFate::kRejected, std::move(reason));
   }
@@ -98,7 +103,7 @@ class DeviceLines {
     Report(i, LineFate::kPassedOver, std::move(reason));
   }
   // Keeps every line still waiting, from the first on.
-  void KeepRest(const std::string& reason);
+  void KeepRest(const std::string& reason, Trouble trouble = Trouble::kKept);
   // Line i began and could not be finished or undone (see halted()).
   void Halt(std::string reason) {
     halted_ = stopped_ = true;
@@ -109,12 +114,13 @@ class DeviceLines {
   void Restore(size_t i, LineFate fate, std::string reason);
 
  private:
-  void Report(size_t i, LineFate fate, std::string reason);
+  void Report(size_t i, LineFate fate, std::string reason, Trouble trouble = Trouble::kKept);
 
   int device_;
   std::vector<std::string> lines_;
   std::vector<LineFate> fates_;
   std::vector<std::string> reasons_;
+  std::vector<Trouble> troubles_;
   Recorder* recorder_;
   bool stopped_ = false;
   bool halted_ = false;

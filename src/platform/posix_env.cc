@@ -26,6 +26,7 @@ Status PosixError(const std::string& context, int err) {
   std::string msg = context + ": " + std::strerror(err);
   if (err == ENOENT) return Status::NotFound(msg);
   if (err == EAGAIN || err == EWOULDBLOCK) return Status::Busy(msg);
+  if (err == ENOSPC || err == EDQUOT) return Status::DiskFull(msg);
   return Status::IOError(msg);
 }
 

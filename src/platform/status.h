@@ -16,6 +16,13 @@ class Status {
   static Status OK() { return Status(); }
   static Status NotFound(std::string msg) { return Status(Code::kNotFound, std::move(msg)); }
   static Status IOError(std::string msg) { return Status(Code::kIOError, std::move(msg)); }
+  // An I/O error because the disk (or the user's quota) is full: the one
+  // failure an office mends by itself, so it is told apart.
+  static Status DiskFull(std::string msg) {
+    Status s(Code::kIOError, std::move(msg));
+    s.disk_full_ = true;
+    return s;
+  }
   static Status Busy(std::string msg) { return Status(Code::kBusy, std::move(msg)); }
   static Status InvalidArgument(std::string msg) {
     return Status(Code::kInvalidArgument, std::move(msg));
@@ -28,6 +35,7 @@ class Status {
   bool ok() const { return code_ == Code::kOk; }
   bool IsNotFound() const { return code_ == Code::kNotFound; }
   bool IsIOError() const { return code_ == Code::kIOError; }
+  bool IsDiskFull() const { return disk_full_; }
   bool IsBusy() const { return code_ == Code::kBusy; }
   bool IsInvalidArgument() const { return code_ == Code::kInvalidArgument; }
   bool IsCorruption() const { return code_ == Code::kCorruption; }
@@ -41,6 +49,7 @@ class Status {
   Status(Code code, std::string msg) : code_(code), msg_(std::move(msg)) {}
 
   Code code_ = Code::kOk;
+  bool disk_full_ = false;
   std::string msg_;
 };
 

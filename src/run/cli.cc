@@ -5,6 +5,7 @@
 #include "platform/env.h"
 #include "text/lines.h"
 #include "run/run_driver.h"
+#include "run/status_command.h"
 #include "text/text_fields.h"
 
 namespace lumbra {
@@ -28,6 +29,9 @@ constexpr char kUsage[] =
     "                               (.CDX) and their keys in index order\n"
     "       lumbra dbf FILE --check check every tag against the table; exit\n"
     "                               status 1 when they differ\n"
+    "       lumbra status [--dir DIR]\n"
+    "                               what the last passes did, as Lumbra.html shows\n"
+    "                               it; exit status 0 when nothing needs attention\n"
     "       lumbra --help | --version\n";
 
 void Put(FILE* f, std::string_view s) { std::fwrite(s.data(), 1, s.size(), f); }
@@ -148,6 +152,9 @@ int RunCommandLine(Env* env, const std::vector<std::string>& args, const CliStre
   if (first == "encode") {
     if (args.size() != 1) return Usage(io, "encode reads standard input and takes no argument");
     return Encode(io);
+  }
+  if (first == "status") {
+    return ShowStatus(env, std::vector<std::string>(args.begin() + 1, args.end()), io);
   }
   if (first == "dbf") {
     return ShowTable(env, std::vector<std::string>(args.begin() + 1, args.end()), io);

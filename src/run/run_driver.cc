@@ -16,6 +16,7 @@
 #include "backends/context/backend_names.h"
 #include "platform/env.h"
 #include "platform/file_case.h"
+#include "report/run_report.h"
 #include "text/lines.h"
 #include "text/passwords.h"
 #include "backends/context/run_context.h"
@@ -109,6 +110,18 @@ ExportChoice ChooseExport(RunContext& ctx) {
 
 namespace {
 
+// A ready-made table that is not there is left out on purpose; one that is
+// there and cannot be copied is a failure.
+void ReportCopiedTable(RunContext& ctx, const std::string& target, std::string_view from,
+                       const Status& s) {
+  if (s.ok()) {
+    ctx.report.TableWritten(target, -1, "copied from " + std::string(from));
+  } else {
+    ctx.report.TableLeft(target, std::string(from) + " not copied: " + s.ToString(),
+                         s.IsNotFound() ? Status::OK() : s);
+  }
+}
+
 // MYOB's text files carry no freight methods or payment types: ready-made
 // tables of the working folder stand in for them (found in any letter case,
 // "MYOB1.DAT" too).
@@ -118,6 +131,7 @@ void CopyReadyMadeTable(RunContext& ctx, std::string_view from, std::string_view
   if (FindPathIgnoringCase(ctx.env, source, &found)) source = found;
   Status s = ctx.env->CopyFile(source, ctx.Path(target));
   if (!s.ok()) ctx.Log(std::string(from) + " not copied to " + target + ": " + s.ToString());
+  ReportCopiedTable(ctx, target, from, s);
 }
 
 }  // namespace
@@ -161,6 +175,7 @@ void ReplicateTables(RunContext& ctx) {
       missing.insert(table);
       ctx.Log("table " + MasterTablePath(table) +
               " does not exist; device folders keep their copies");
+      ctx.report.TableLeft(MasterTablePath(table), "folder 1\\ has no such table");
     }
   }
   for (int device = 2; device <= kLastDevice; ++device) {
@@ -174,8 +189,9 @@ void ReplicateTables(RunContext& ctx) {
       if (s.ok()) {
         ++copied;
       } else {
-        ctx.Log("device folder " + folder + ": copy of " + file +
-                " failed, older copy kept: " + s.ToString());
+        ctx.LogFailure(TroubleOf(s, Trouble::kTableNotWritten),
+                       "device folder " + folder + ": copy of " + file +
+                           " failed, older copy kept: " + s.ToString());
       }
     }
     ctx.Log("device folder " + folder + " served: " + std::to_string(copied) + " tables copied");
@@ -190,6 +206,7 @@ void EnsureCustomerTable(RunContext& ctx) {
   Status s = ctx.env->WriteFile(path, bytes);
   ctx.Log(s.ok() ? "placeholder 1\\Customers.dat written"
                  : "placeholder 1\\Customers.dat not written: " + s.ToString());
+  if (s.ok()) ctx.report.TableWritten(MasterTablePath("Customers"), -1, "the placeholder \"c1\"");
 }
 
 std::unique_ptr<Posting> PostingFor(const RunContext& ctx) {
@@ -235,8 +252,10 @@ int RunMain(Env* env, const RunOptions& options) {
   ctx.dialogs = !options.no_dialogs;
   uint64_t start = env->NowMicros();
   ctx.Log("pass started in " + work_dir + " (lumbra " LUMBRA_VERSION ")");
+  RunReport report(ctx);
   RunPass(ctx);
   ctx.Log("pass ended after " + Seconds(env->NowMicros() - start));
+  report.Finish();
   return kExitPassDone;
 }
 

@@ -5,9 +5,20 @@
 
 namespace lumbra {
 
+void ReportTable(RunContext& ctx, const std::string& table, const Status& s, size_t rows) {
+  if (s.ok()) {
+    ctx.report.TableWritten(table, static_cast<int64_t>(rows));
+  } else {
+    ctx.report.TableLeft(table, s.ToString(), s);
+  }
+}
+
 Status WriteTable(RunContext& ctx, const std::string& name, const std::string& header) {
   const SortedRows& rows = ctx.RowBuffer;
-  if (rows.Count() == 0) return Status::OK();
+  if (rows.Count() == 0) {
+    ctx.report.TableLeft(MasterTablePath(name), "the export gave no rows");
+    return Status::OK();
+  }
 
   DeviceTableFile file;
   file.AddLine(header);
@@ -29,6 +40,7 @@ Status WriteTable(RunContext& ctx, const std::string& name, const std::string& h
   } else {
     ctx.Log("table " + MasterTablePath(name) + " not written: " + s.ToString());
   }
+  ReportTable(ctx, MasterTablePath(name), s, file.line_count() - 1);
   return s;
 }
 
@@ -41,6 +53,7 @@ void WriteHeaderOnlyTable(RunContext& ctx, std::string_view table, std::string_v
   Status s = file.Save(ctx.env, ctx.Path(target));
   ctx.Log(s.ok() ? "table " + target + " written: header row only"
                  : "table " + target + " not written: " + s.ToString());
+  ReportTable(ctx, target, s, 0);
 }
 
 }  // namespace

@@ -18,6 +18,11 @@ struct RunContext;
 // they have.
 Status WriteTable(RunContext& ctx, const std::string& name, const std::string& header);
 
+// Tells the run report that the table ("1\Customers.dat") was written with
+// that many rows (s ok) or left as it was because s failed. For the writers
+// that save their tables themselves.
+void ReportTable(RunContext& ctx, const std::string& table, const Status& s, size_t rows);
+
 // For a back-end whose source holds no invoices: "1\InvoiceHeader.dat" and
 // "1\InvoiceLines.dat" under the working folder, each replaced by a table of
 // its header row only, so the devices drop the invoices of earlier passes.

@@ -89,8 +89,9 @@ bool ExportAuroraCustomers(RunContext& ctx, TableEngine& engine) {
   if (engine.Use(path, "Dmaster", TableEngine::kReadOnly, TableEngine::kDriverDbf) == 0 ||
       !engine.last_error().ok()) {
     engine.CloseAll();
-    ctx.Log("Aurora export stopped: the customer table cannot be opened; "
-            "the device tables of earlier passes are kept");
+    ctx.LogFailure(Trouble::kDataMissing,
+                   "Aurora export stopped: the customer table " + path +
+                       " cannot be opened; the device tables of earlier passes are kept");
     return false;
   }
   engine.SetDeleted(true);

@@ -12,6 +12,7 @@
 #include "text/numbers.h"
 #include "backends/context/run_context.h"
 #include "tables/device_tables.h"
+#include "tables/table_writer.h"
 
 namespace lumbra {
 namespace {
@@ -60,6 +61,7 @@ void ExportAuroraInvoices(RunContext& ctx, TableEngine& engine) {
   ctx.Log(s.ok() ? "table 1\\InvoiceHeader.dat written: " + std::to_string(header.line_count() - 1) +
                        " rows"
                  : "table 1\\InvoiceHeader.dat not written: " + s.ToString());
+  ReportTable(ctx, MasterTablePath("InvoiceHeader"), s, header.line_count() - 1);
 
   ScanTable(engine, AuroraTablePath(ctx, kInvoiceLineTable), "Oldinv", [&] {
     auto it = invoices.find(TrimmedField(engine, "LINK"));

@@ -337,6 +337,7 @@ struct SaleValues {
 struct LineResult {
   LineFate fate = LineFate::kPosted;
   std::string reason;
+  Trouble trouble = Trouble::kKept;  // of a kept line
   static LineResult Kept(std::string why) { return {LineFate::kKept, std::move(why)}; }
   static LineResult Rejected(std::string why) { return {LineFate::kRejected, std::move(why)}; }
 };
@@ -591,7 +592,9 @@ std::optional<LineResult> AuroraPosting::Device::Lock(LockSet& locks,
   }
   char waited[32];
   std::snprintf(waited, sizeof waited, " (waited %g s)", ctx_.lock_wait_ms / 1000.0);
-  return LineResult::Kept(s.message() + (busy_before ? std::string() : waited));
+  LineResult kept = LineResult::Kept(s.message() + (busy_before ? std::string() : waited));
+  kept.trouble = TroubleOf(s, Trouble::kKept);
+  return kept;
 }
 
 LineResult AuroraPosting::Device::Undo(LockSet& locks, LineChanges& changes,
@@ -607,7 +610,10 @@ LineResult AuroraPosting::Device::Undo(LockSet& locks, LineChanges& changes,
   // A write the table refuses for what it holds (a key its index takes only
   // once, a memo too large) will be refused again: the line goes to the
   // office instead of waiting for ever.
-  return failure.IsInvalidArgument() ? LineResult::Rejected(reason) : LineResult::Kept(reason);
+  if (failure.IsInvalidArgument()) return LineResult::Rejected(reason);
+  LineResult kept = LineResult::Kept(reason);
+  kept.trouble = TroubleOf(failure, Trouble::kKept);
+  return kept;
 }
 
 // An order taken without an extend is invoiced at its worked-out value; an
@@ -959,7 +965,7 @@ void AuroraPosting::Device::PostLine(size_t i) {
       lines_.Posted(i);
       break;
     case LineFate::kKept:
-      lines_.Kept(i, r.reason);
+      lines_.Kept(i, r.reason, r.trouble);
       break;
     default:
       lines_.Rejected(i, r.reason);

@@ -4,6 +4,7 @@
 #include "backends/context/run_context.h"
 #include "text/text_fields.h"
 #include "tables/device_tables.h"
+#include "tables/table_writer.h"
 
 namespace lumbra {
 
@@ -42,6 +43,7 @@ void WriteAuroraDeviceTable(RunContext& ctx, std::string_view name, std::string_
   Status s = file.Save(ctx.env, ctx.Path(table));
   ctx.Log(s.ok() ? "table " + table + " written: " + std::to_string(file.line_count() - 1) + " rows"
                  : "table " + table + " not written: " + s.ToString());
+  ReportTable(ctx, table, s, file.line_count() - 1);
 }
 
 }  // namespace lumbra

@@ -1,7 +1,7 @@
 // RunContext: everything one pass shares, from start to end, passed
 // explicitly to every step: the platform, the log, the folders, the settings,
-// the line and field buffers, the two row lists, the device names and the
-// database connection.
+// the line and field buffers, the two row lists, the device names, the
+// database connection and the report of what the pass did.
 #ifndef LUMBRA_BACKENDS_CONTEXT_RUN_CONTEXT_H_
 #define LUMBRA_BACKENDS_CONTEXT_RUN_CONTEXT_H_
 
@@ -12,6 +12,7 @@
 
 #include "platform/env.h"
 #include "text/paths.h"
+#include "backends/context/pass_report.h"
 #include "backends/context/run_log.h"
 #include "text/sorted_rows.h"
 
@@ -42,6 +43,12 @@ struct RunContext {
   // message box where one can be seen (and dialogs is set), else as a line
   // on standard error. The caller logs it as well.
   void ShowError(std::string_view text);
+  // A failure the office should hear of: logged, and kept for the run
+  // report with the trouble it shows.
+  void LogFailure(Trouble trouble, std::string_view message) {
+    Log(message);
+    report.Failed(trouble, std::string(message));
+  }
 
   Env* env;
   RunLog* log;
@@ -65,6 +72,8 @@ struct RunContext {
   // driver after the database export. Null until then. Shared so that the
   // context needs to know nothing of the database layer.
   std::shared_ptr<database::Connection> DbConnection;
+
+  PassReport report;
 };
 
 }  // namespace lumbra

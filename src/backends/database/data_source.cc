@@ -69,10 +69,12 @@ ConnectionOptions PassConnectionOptions(RunContext& ctx) {
   // The call watch runs on its own thread while the pass waits inside the
   // driver, so the log is not written by two threads at once.
   options.on_stall = [&ctx](const std::string& call) {
-    ctx.Log("the database has not answered (" + call + ") for twice the time-out of " +
-            std::to_string(ctx.DbTimeoutSeconds) +
-            " s and more; the pass ends here, and what it had not committed is posted by the "
-            "next pass");
+    ctx.LogFailure(Trouble::kDatabaseSilent,
+                   "the database has not answered (" + call + ") for twice the time-out of " +
+                       std::to_string(ctx.DbTimeoutSeconds) +
+                       " s and more; the pass ends here, and what it had not committed is posted "
+                       "by the next pass");
+    ctx.report.Abandon();
     std::_Exit(kExitDatabaseSilent);
   };
   return options;
@@ -89,14 +91,16 @@ void OpenDatabaseConnection(RunContext& ctx) {
   Status s = database::ResolveDataSource(ctx.env, ctx.DataPath, resolved, &source,
                                          ctx.DbTimeoutSeconds);
   if (!s.ok()) {
-    ctx.Log("database not opened: " + s.message());
+    ctx.LogFailure(s.IsNotFound() ? Trouble::kDataMissing : Trouble::kDatabaseSilent,
+                   "database not opened: " + s.message());
     return;
   }
   std::unique_ptr<database::Connection> connection;
   s = database::Connection::Open(source.connection_string, database::PassConnectionOptions(ctx),
                                  &connection);
   if (!s.ok()) {
-    ctx.Log("database not opened (" + source.description + "): " + s.message());
+    ctx.LogFailure(Trouble::kDatabaseSilent,
+                   "database not opened (" + source.description + "): " + s.message());
     return;
   }
   if (source.kind == database::DataSourceKind::kAccessFile) {
@@ -108,8 +112,10 @@ void OpenDatabaseConnection(RunContext& ctx) {
   // Read once, here, for the posting and the export alike.
   s = connection->ReadCatalogue();
   if (!s.ok()) {
-    ctx.Log("database: " + s.message() +
-            "; every device's lines wait for the next pass and the devices keep their tables");
+    ctx.LogFailure(Trouble::kDatabaseSilent,
+                   "database: " + s.message() +
+                       "; every device's lines wait for the next pass and the devices keep their "
+                       "tables");
   }
   ctx.DbConnection = std::move(connection);
 }

@@ -10,6 +10,7 @@
 #include "backends/context/run_context.h"
 #include "text/text_fields.h"
 #include "tables/device_tables.h"
+#include "tables/table_writer.h"
 
 namespace lumbra {
 namespace database {
@@ -73,6 +74,7 @@ bool ExportTable(RunContext& ctx, Connection* connection, const std::string& tab
   const std::string path = TableFile("1", table);
   auto keep_older = [&](const Status& s) {
     ctx.Log("table " + path + " not written, the devices keep theirs: " + s.message());
+    ctx.report.TableLeft(path, "the database did not answer: " + s.message());
     return false;
   };
   DeviceTableFile file;
@@ -108,6 +110,7 @@ bool ExportTable(RunContext& ctx, Connection* connection, const std::string& tab
   }
   rs.Close();
   s = file.Save(ctx.env, ctx.Path(path));
+  ReportTable(ctx, path, s, records);
   if (!s.ok()) {
     ctx.Log("table " + path + " not written, older copy kept: " + s.ToString());
     return false;
@@ -127,7 +130,8 @@ void ExportDatabaseByMenu(RunContext& ctx) {
   }
   database::Connection* connection = ctx.DbConnection.get();
   if (connection == nullptr || !connection->IsOpen()) {
-    ctx.Log("no database connection: no menu table is written, the devices keep theirs");
+    ctx.LogFailure(Trouble::kDatabaseSilent,
+                   "no database connection: no menu table is written, the devices keep theirs");
     return;
   }
   // A catalogue that cannot be read was logged when the connection opened.

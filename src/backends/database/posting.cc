@@ -115,10 +115,10 @@ class DatabasePosting : public Posting {
     Connection* connection = ctx.DbConnection.get();
     const std::string dev = "device " + std::to_string(lines.device());
     if (connection == nullptr || !connection->IsOpen()) {
-      return lines.KeepRest("no database connection");
+      return lines.KeepRest("no database connection", Trouble::kDatabaseSilent);
     }
     Status s = connection->ReadCatalogue();
-    if (!s.ok()) return lines.KeepRest(s.message());
+    if (!s.ok()) return lines.KeepRest(s.message(), Trouble::kDatabaseSilent);
     s = connection->BeginWork();
     if (!s.ok() && !connection->read_only()) {
       ctx.Log(dev + ": lines are committed one by one: " + s.message());
@@ -137,7 +137,7 @@ class DatabasePosting : public Posting {
         // before were committed one by one.
         if (connection->in_work()) {
           connection->RollbackWork();
-          return lines.KeepRest(r.reason);
+          return lines.KeepRest(r.reason, Trouble::kDatabaseSilent);
         }
       }
       if (r.outcome == LineOutcome::kKept) {
@@ -150,7 +150,10 @@ class DatabasePosting : public Posting {
     }
     if (connection->in_work()) {
       s = connection->CommitWork();
-      if (!s.ok()) return lines.KeepRest("the lines were not committed: " + s.message());
+      if (!s.ok()) {
+        return lines.KeepRest("the lines were not committed: " + s.message(),
+                              Trouble::kDatabaseSilent);
+      }
     }
     if (detailed > kDetailedLinesPerFile) {
       ctx.Log(dev + ": " + std::to_string(detailed - kDetailedLinesPerFile) +
@@ -172,7 +175,9 @@ class DatabasePosting : public Posting {
           lines.Rejected(i, r.reason);
           break;
         case LineOutcome::kKept:
-          lines.Kept(i, r.reason);
+          // A time-out, a lock or a busy database: another program holds
+          // what the line needs. A lost connection was said above.
+          lines.Kept(i, r.reason, Trouble::kLockHeld);
           break;
       }
     }

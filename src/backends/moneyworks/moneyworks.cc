@@ -97,7 +97,7 @@ bool ExportAndRead(RunContext& ctx, Application* mw, std::string_view table,
     steps->Check(ctx.env->ReadFile(scratch, &text), name + " export not opened");
   }
   if (steps->failed()) {
-    ctx.Log("MoneyWorks " + name + " export not read");
+    ctx.LogFailure(Trouble::kDataMissing, "MoneyWorks " + name + " export not read");
     return exported;
   }
   LineReader lines(text);

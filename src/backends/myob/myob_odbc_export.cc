@@ -224,6 +224,8 @@ void ExportMyobOdbc(RunContext& ctx) {
   if (s.ok()) return;
   ctx.ShowError("MYOB ODBC export stopped: " + s.message());
   ctx.Log("MYOB ODBC export stopped: " + s.message());
+  ctx.report.Failed(TroubleOf(s, Trouble::kDatabaseSilent),
+                    "MYOB ODBC export stopped: " + s.message());
 }
 
 }  // namespace lumbra

@@ -212,11 +212,13 @@ void ExportTableFromFile(RunContext& ctx, const ExportTable& t) {
   if (!s.ok()) {
     ctx.Log("MYOB export file " + MyobExportFilePath(ctx, t.kind) + " not read, table " + target +
             " left as it was: " + s.ToString());
+    ctx.report.TableLeft(target, std::string(t.kind) + ".TXT not read: " + s.ToString());
     return;
   }
   if (rows == 0) {
     ctx.Log("MYOB export file " + MyobExportFilePath(ctx, t.kind) + " gave no rows, table " +
             target + " left as it was");
+    ctx.report.TableLeft(target, std::string(t.kind) + ".TXT gave no rows");
     return;
   }
   WriteTable(ctx, t.table, t.header);
@@ -225,6 +227,11 @@ void ExportTableFromFile(RunContext& ctx, const ExportTable& t) {
 }  // namespace
 
 void ExportMyobTextFiles(RunContext& ctx) {
+  std::string folder = MyobDataFolder(ctx);
+  if (!ctx.env->DirExists(folder)) {
+    ctx.LogFailure(Trouble::kDataMissing, "MYOB data folder " + folder +
+                                              " not found; the devices keep their tables");
+  }
   for (const ExportTable& t : kExportTables) ExportTableFromFile(ctx, t);
   // The export files carry no invoices: the devices get the two invoice
   // tables with their header rows only.

@@ -233,7 +233,8 @@ void ExportQuickBooksIif(RunContext& ctx) {
   if (s.ok()) {
     ReadIifSections(ctx, text);
   } else {
-    ctx.Log("IIF list file not read, list tables left as they were: " + s.ToString());
+    ctx.LogFailure(s.IsNotFound() ? Trouble::kDataMissing : Trouble::kOther,
+                   "IIF list file not read, list tables left as they were: " + s.ToString());
   }
   WriteHeaderOnlyInvoiceTables(ctx);
 }

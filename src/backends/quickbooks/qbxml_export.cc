@@ -142,6 +142,7 @@ bool TakeItemValue(RecordScan& record, ResponseLines& lines, std::string_view li
 void WriteScannedTable(RunContext& ctx, const char* table, const char* header) {
   if (ctx.RowBuffer.Count() == 0) {
     ctx.Log("qbXML export gave no rows, table " + MasterTablePath(table) + " left as it was");
+    ctx.report.TableLeft(MasterTablePath(table), "the qbXML export gave no rows");
     return;
   }
   WriteTable(ctx, table, header);

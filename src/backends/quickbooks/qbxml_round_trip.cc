@@ -29,6 +29,9 @@ void ShowFailure(RunContext& ctx, const std::string& request, const char* step,
   ctx.ShowError(description);
   ctx.Log("qbXML " + RequestName(request) + " failed at " + step + ", no answer taken: " +
           description + (detail.empty() ? "" : " (" + detail + ")"));
+  ctx.report.Failed(Trouble::kDatabaseSilent, "QuickBooks gave no answer to the qbXML " +
+                                                  RequestName(request) + " (" + step +
+                                                  "): " + description);
 }
 
 }  // namespace
