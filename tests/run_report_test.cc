@@ -124,7 +124,7 @@ std::vector<Lines> Rows(const Reading& page, const std::string& table) {
 
 // The page's row of a device: name, last handed in, last posted, posted,
 // kept, rejected, note.
-Lines DeviceRow(const Reading& page, int device) {
+Lines DeviceStanding(const Reading& page, int device) {
   for (Lines row : Rows(page, "devices")) {
     if (row[0] == std::to_string(device)) return Lines(row.begin() + 1, row.end());
   }
@@ -226,11 +226,11 @@ TEST_F(RunReportTest, PagePassRecordAndStatusFollowTheDevicesThroughTheirDays) {
   const Lines summary = All(page, "summary").at(0);
   EXPECT_TRUE(Has(summary[0], "Last pass 2026-12-04 09:00")) << summary[0];
   EXPECT_TRUE(Has(summary[0], "MYOB\xC2\xAE Aurora (database)")) << summary[0];
-  EXPECT_EQ(DeviceRow(page, 2), (Lines{"North van", "2026-12-04 09:00", "2026-12-04 09:00", "1",
+  EXPECT_EQ(DeviceStanding(page, 2), (Lines{"North van", "2026-12-04 09:00", "2026-12-04 09:00", "1",
                                        "0", "0", ""}));
-  EXPECT_EQ(DeviceRow(page, 3), (Lines{"Rep", "2026-12-04 09:00", "2026-12-04 09:00", "7", "0",
+  EXPECT_EQ(DeviceStanding(page, 3), (Lines{"Rep", "2026-12-04 09:00", "2026-12-04 09:00", "7", "0",
                                        "1 3-090000-transact.xml", ""}));
-  const Lines four = DeviceRow(page, 4);  // the name shown from Windows-1252
+  const Lines four = DeviceStanding(page, 4);  // the name shown from Windows-1252
   EXPECT_EQ(Lines(four.begin(), four.end() - 1),
             (Lines{"M\xC3\xBCller's van", "2026-12-04 09:00", "never", "0", "1", "0"}));
   EXPECT_TRUE(Has(four.back(), "DMASTER.DBF's memo file cannot be written")) << four.back();
@@ -255,7 +255,7 @@ TEST_F(RunReportTest, PagePassRecordAndStatusFollowTheDevicesThroughTheirDays) {
   std::vector<Lines> waiting = Rows(page, "rejected");
   ASSERT_EQ(waiting.size(), 1u);
   EXPECT_EQ(waiting[0][0], kSecondRejected);
-  const Lines note_posted = DeviceRow(page, 4);
+  const Lines note_posted = DeviceStanding(page, 4);
   EXPECT_EQ(Lines(note_posted.begin() + 2, note_posted.end() - 1),
             (Lines{"2026-12-04 17:00", "1", "0", "0"}));
 

@@ -94,7 +94,7 @@ void Summary(const RunOverview& o, std::string* out) {
   *out += "</ul>\n";
 }
 
-std::string DeviceNote(const DeviceRow& r) {
+std::string DeviceNote(const DeviceStanding& r) {
   std::string note;
   if (r.silent) note += "<span class=\"mark\">Silent for more than a day.</span> ";
   if (r.stuck) note += "<span class=\"mark\">Lines kept for more than a day.</span> ";
@@ -106,7 +106,7 @@ void Devices(const RunOverview& o, std::string* out) {
   *out += "<h2>Devices</h2>\n<table id=\"devices\">\n<thead><tr><th>Device</th><th>Name</th>"
           "<th>Last handed in</th><th>Lines last posted</th><th>Posted</th><th>Kept</th>"
           "<th>Rejected</th><th>Note</th></tr></thead>\n<tbody>\n";
-  for (const DeviceRow& r : o.devices) {
+  for (const DeviceStanding& r : o.devices) {
     std::string cls = r.silent ? " class=\"silent\"" : r.stuck ? " class=\"stuck\"" : "";
     std::string rejected = std::to_string(r.last.rejected);
     for (const std::string& f : r.rejected_files) {

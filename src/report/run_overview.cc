@@ -52,7 +52,7 @@ const TroubleText& TextOf(Trouble trouble) {
 
 std::string Lines(size_t n) { return std::to_string(n) + (n == 1 ? " line" : " lines"); }
 
-std::string DeviceName(const DeviceRow& row) {
+std::string DeviceName(const DeviceStanding& row) {
   std::string out = "Device " + std::to_string(row.device);
   return row.name.empty() ? out : out + " (" + row.name + ")";
 }
@@ -63,15 +63,15 @@ bool Older(const LocalTime& t, const LocalTime& now, int64_t seconds) {
 
 bool Same(const LocalTime& a, const LocalTime& b) { return SecondsOf(a) == SecondsOf(b); }
 
-void MarkSilentDevices(std::vector<DeviceRow>* rows, const LocalTime& now) {
+void MarkSilentDevices(std::vector<DeviceStanding>* rows, const LocalTime& now) {
   bool others_handed_in = false;
-  for (const DeviceRow& r : *rows) {
+  for (const DeviceStanding& r : *rows) {
     if (r.handed_in && !Older(*r.handed_in, now, kSilentSeconds)) others_handed_in = true;
   }
   if (!others_handed_in) return;
   // A device that never handed anything in (folder 1 holding only the
   // master tables, a device not in use yet) is not missed.
-  for (DeviceRow& r : *rows) r.silent = r.handed_in && Older(*r.handed_in, now, kSilentSeconds);
+  for (DeviceStanding& r : *rows) r.silent = r.handed_in && Older(*r.handed_in, now, kSilentSeconds);
 }
 
 }  // namespace
@@ -91,7 +91,7 @@ RunOverview MakeRunOverview(const PassRecord& record, const std::vector<int>& de
     o.waiting_lines += e.lines;
   }
   for (int device : device_folders) {
-    DeviceRow row;
+    DeviceStanding row;
     row.device = device;
     if (device >= 0 && device < static_cast<int>(names.size())) row.name = names[device];
     auto it = record.devices.find(device);
@@ -119,7 +119,7 @@ int RunOverview::AttentionBits() const {
   int bits = 0;
   if (last && last->Failed()) bits |= kAttentionFailedPass;
   if (!waiting.empty()) bits |= kAttentionRejectedLines;
-  for (const DeviceRow& r : devices) {
+  for (const DeviceStanding& r : devices) {
     if (r.silent) bits |= kAttentionSilentDevice;
     if (r.stuck) bits |= kAttentionStuckLines;
   }
@@ -144,7 +144,7 @@ std::vector<std::string> RunOverview::Attention() const {
                   (waiting.size() == 1 ? " file" : " files") + " of Rejected\\ (the oldest from " +
                   ShownTime(waiting.front().written) + ").");
   }
-  for (const DeviceRow& r : devices) {
+  for (const DeviceStanding& r : devices) {
     if (r.silent) {
       out.push_back(DeviceName(r) + " has handed in nothing since " + ShownTime(*r.handed_in) +
                     ", while other devices have.");

@@ -27,7 +27,7 @@ inline constexpr int kAttentionRejectedLines = 16;
 inline constexpr int kAttentionSilentDevice = 32;
 inline constexpr int kAttentionStuckLines = 64;
 
-struct DeviceRow {
+struct DeviceStanding {
   int device = 0;
   std::string name;
   std::optional<LocalTime> handed_in;
@@ -46,7 +46,7 @@ struct RunOverview {
   LocalTime now;
   const PassEntry* last = nullptr;     // the newest pass that is not running
   const PassEntry* running = nullptr;  // a pass noted as running, newer than last
-  std::vector<DeviceRow> devices;
+  std::vector<DeviceStanding> devices;
   std::vector<RejectedEntry> waiting;  // rejected files still in Rejected\, oldest first
   size_t waiting_lines = 0;
 

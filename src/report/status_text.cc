@@ -12,7 +12,7 @@ std::string Padded(std::string text, size_t width, bool right) {
   return right ? pad + text : text + pad;
 }
 
-std::string Note(const DeviceRow& r) {
+std::string Note(const DeviceStanding& r) {
   std::string note;
   if (r.silent) note += "SILENT for more than a day; ";
   if (r.stuck) note += "KEPT for more than a day; ";
@@ -31,7 +31,7 @@ std::string RenderStatusText(const RunOverview& overview, std::string_view work_
   const std::vector<std::string> titles = {"Device", "Name",   "Last handed in", "Last posted",
                                            "Posted", "Kept",   "Rejected",       "Note"};
   std::vector<std::vector<std::string>> rows = {titles};
-  for (const DeviceRow& r : overview.devices) {
+  for (const DeviceStanding& r : overview.devices) {
     rows.push_back({std::to_string(r.device), r.name, ShownTime(r.handed_in), ShownTime(r.posted),
                     std::to_string(r.last.posted), std::to_string(r.last.kept),
                     std::to_string(r.last.rejected), Note(r)});
