@@ -1,5 +1,5 @@
 // The platform's Env: RunCommand, with lumbra_test_peer as the program,
-// and on Windows the names it converts.
+// a full disk told apart, and on Windows the names it converts.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -162,6 +162,21 @@ TEST(WindowsNames, Cp1252BothWaysAndNothingByBestFit) {
   EXPECT_FALSE(Env::Default()->FileExists(dir.Path("a.txt")));  // no best fit
 }
 #endif
+
+// A write that finds no space is a full disk, not any I/O error: a pass
+// keeps the lines it could not place for the next one. Linux's /dev/full
+// refuses every write so; Wine shows it on drive Z:.
+TEST(FullDisk, AWriteWithNoSpaceLeftSaysSo) {
+#ifdef _WIN32
+  const std::string full = "Z:\\dev\\full";
+#else
+  const std::string full = "/dev/full";
+  if (!Env::Default()->FileExists(full)) GTEST_SKIP() << "needs Linux's /dev/full";
+#endif
+  Status s = Env::Default()->AppendFile(full, "x");
+  if (s.IsNotFound()) GTEST_SKIP() << "needs Linux's /dev/full (on drive Z: under Wine)";
+  EXPECT_TRUE(s.IsDiskFull()) << s.ToString();
+}
 
 }  // namespace
 }  // namespace lumbra

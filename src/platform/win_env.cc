@@ -21,6 +21,8 @@ namespace {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr DWORD kChunk = 1 << 20;
+// ERROR_DISK_QUOTA_EXCEEDED, which mingw-w64's headers lack.
+constexpr DWORD kErrorDiskQuotaExceeded = 1295;
 
 Status WinError(const std::string& context, DWORD code) {
   std::string msg = context + ": " + DescribeWinError(code);
@@ -32,6 +34,12 @@ Status WinError(const std::string& context, DWORD code) {
       return Status::NotFound(msg);
     case ERROR_LOCK_VIOLATION:
       return Status::Busy(msg);
+    // Told apart as on POSIX (ENOSPC, EDQUOT): what could not be written
+    // waits for the next pass instead of being rejected.
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+    case kErrorDiskQuotaExceeded:
+      return Status::DiskFull(msg);
     default:
       return Status::IOError(msg);
   }
