@@ -2,6 +2,8 @@
 # install whatever is missing, build, and go.
 BUILD      ?= build
 SAN_BUILD  ?= build-sanitize
+WIN64      ?= build-win64
+WIN32      ?= build-win32
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 # ON in the project's CI (.ci/run): warnings are errors there only.
 WERROR     ?= OFF
@@ -13,14 +15,23 @@ FUZZ_TARGETS ?=
 PACKAGES    = cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libcurl4-openssl-dev \
               unixodbc-dev libsqliteodbc odbc-mdbtools odbc-postgresql postgresql chromium \
               python3-dbfread python3-dbf libdbd-xbase-perl clang libclang-rt-dev
+# The Windows programs: mingw-w64's posix compilers, GoogleTest's sources for
+# the cross-built tests, Wine to run them, zip's work done by cmake.
+WIN_PACKAGES = cmake make g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix googletest
+WINE_PACKAGES = wine64
+VERSION     = $(shell grep -m1 '^project' CMakeLists.txt | grep -o 'VERSION [0-9.]*' | cut -d' ' -f2)
+DIST        = lumbra-$(VERSION)-windows
 
-.PHONY: all deps build run test test-sanitize fuzz bench clean
+.PHONY: all deps install-missing build run test test-sanitize fuzz bench clean windows test-windows dist
 
 all: build
 
 deps:
+	@$(MAKE) --no-print-directory install-missing PKGS="$(PACKAGES)"
+
+install-missing:
 	@missing=""; \
-	for p in $(PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	for p in $(PKGS); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
 	if [ -n "$$missing" ]; then \
 	  echo "Installing:$$missing"; \
 	  if [ "$$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi; \
@@ -56,4 +67,40 @@ bench: build
 	tools/bench.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD) $(WIN64) $(WIN32)
+
+# --- Windows ------------------------------------------------------------------
+# Both programs, cross-compiled: $(WIN64)/lumbra.exe and $(WIN32)/lumbra.exe,
+# each checked to import only Windows' own DLLs.
+windows:
+	@$(MAKE) --no-print-directory install-missing PKGS="$(WIN_PACKAGES)"
+	cmake -S . -B $(WIN64) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+	  -DLUMBRA_WERROR=$(WERROR) >/dev/null
+	cmake -S . -B $(WIN32) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake \
+	  -DLUMBRA_WERROR=$(WERROR) >/dev/null
+	cmake --build $(WIN64) -j $(JOBS) --target lumbra
+	cmake --build $(WIN32) -j $(JOBS) --target lumbra
+
+# The tests of both builds under Wine; the 32-bit ones only where wine32 is
+# installed (Debian: dpkg --add-architecture i386, then wine32:i386), and
+# elsewhere only the 32-bit program is built.
+test-windows: windows
+	@$(MAKE) --no-print-directory install-missing PKGS="$(WINE_PACKAGES)"
+	cmake --build $(WIN64) -j $(JOBS)
+	tools/wine-test.sh $(WIN64) -j $(JOBS)
+	@if [ -x /usr/lib/wine/wine ]; then \
+	  cmake --build $(WIN32) -j $(JOBS) && tools/wine-test.sh $(WIN32) -j $(JOBS); \
+	else echo "wine32 is not installed: the 32-bit program was built, its tests were not run"; fi
+
+# The release archive: both programs (the 32-bit one as lumbra32.exe), the
+# README and a sample Lumbra.ini, in $(DIST).zip, to be unzipped into the
+# installation folder.
+dist: windows
+	rm -rf $(WIN64)/$(DIST) $(DIST).zip
+	mkdir -p $(WIN64)/$(DIST)
+	x86_64-w64-mingw32-strip -o $(WIN64)/$(DIST)/lumbra.exe $(WIN64)/lumbra.exe
+	i686-w64-mingw32-strip -o $(WIN64)/$(DIST)/lumbra32.exe $(WIN32)/lumbra.exe
+	cp README.md packaging/Lumbra.ini $(WIN64)/$(DIST)/
+	cd $(WIN64)/$(DIST) && cmake -E tar cf ../../$(DIST).zip --format=zip \
+	  lumbra.exe lumbra32.exe README.md Lumbra.ini
+	@echo "$(DIST).zip"

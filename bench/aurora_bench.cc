@@ -5,8 +5,13 @@
 // on each large table) and once into the same tables without them.
 //
 //   aurora_bench [--customers N] [--items N] [--lines N] [--post N]
+//                [--installation DIR]
 //
-// Everything happens in a fresh folder under /tmp, removed at the end.
+// Everything happens in a fresh folder under /tmp, removed at the end. With
+// --installation nothing is timed: DIR gets the installation for a whole
+// pass instead (Lumbra.ini, the tables in data/, the device file as
+// 3/transact.xml, device folders 2 to 10), which tools/pass-bench.sh times
+// on both platforms.
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -117,11 +122,34 @@ std::string DeviceFile(const Sizes& n) {
   return out;
 }
 
+// An installation a pass can run in, kept.
+int WriteInstallation(lumbra::Env* env, const std::string& dir, const Sizes& n) {
+  std::filesystem::create_directories(dir + "/data");
+  for (int device = 2; device <= 10; ++device) {
+    std::filesystem::create_directories(dir + "/" + std::to_string(device));
+  }
+  MakeInstallation(env, dir + "/data", n, true);
+  lumbra::Status s = env->WriteFile(dir + "/Lumbra.ini",
+                                    "appname=MYOB\xAE Aurora (database)\r\npath=data\r\n");
+  if (s.ok()) s = env->WriteFile(dir + "/3/transact.xml", DeviceFile(n));
+  if (!s.ok()) {
+    std::fprintf(stderr, "aurora_bench: %s\n", s.ToString().c_str());
+    return 1;
+  }
+  std::printf("installation for a pass written to %s\n", dir.c_str());
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   Sizes n;
+  std::string installation;
   for (int i = 1; i + 1 < argc; i += 2) {
+    if (!std::strcmp(argv[i], "--installation")) {
+      installation = argv[i + 1];
+      continue;
+    }
     long v = std::atol(argv[i + 1]);
     if (!std::strcmp(argv[i], "--customers")) n.customers = v;
     else if (!std::strcmp(argv[i], "--items")) n.items = v;
@@ -133,6 +161,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   lumbra::Env* env = lumbra::Env::Default();
+  if (!installation.empty()) return WriteInstallation(env, installation, n);
   std::string root = (std::filesystem::temp_directory_path() /
                       ("lumbra-aurora-bench-" + std::to_string(::getpid()))).string();
   for (bool indexed : {true, false}) {

@@ -7,53 +7,67 @@
 namespace lumbra {
 namespace {
 
-const std::string kLumbra = LUMBRA_BINARY;
+using test::Lumbra;
+using test::RunProgram;
 
 TEST(CommandLine, HelpVersionAndBadArguments) {
   std::string out;
-  EXPECT_EQ(test::RunShell(kLumbra + " --version", &out), 0);
+  EXPECT_EQ(RunProgram(Lumbra({"--version"}), &out), 0);
   EXPECT_EQ(out.rfind("lumbra ", 0), 0u);
-  EXPECT_EQ(test::RunShell(kLumbra + " --help", &out), 0);
+  EXPECT_EQ(RunProgram(Lumbra({"--help"}), &out), 0);
   EXPECT_NE(out.find("decode"), std::string::npos);
-  EXPECT_EQ(test::RunShell(kLumbra + " --bogus 2>/dev/null"), 2);
-  EXPECT_EQ(test::RunShell(kLumbra + " --dir 2>/dev/null"), 2);
-  EXPECT_EQ(test::RunShell(kLumbra + " decode 2>/dev/null"), 2);
-  EXPECT_EQ(test::RunShell(kLumbra + " encode extra 2>/dev/null"), 2);
+  for (const std::vector<std::string>& bad :
+       {std::vector<std::string>{"--bogus"}, {"--dir"}, {"decode"}, {"encode", "extra"},
+        {"--no-dialogs", "--no-dialogs"}, {"--dir", "a", "--dir", "b"}}) {
+    EXPECT_EQ(RunProgram(Lumbra(bad)), 2) << bad[0];
+  }
 }
 
 TEST(CommandLine, EncodeAndDecodeRoundTrip) {
   test::TempDir dir;
-  dir.Write("plain.txt", "Name\tAccount\nO'Brien Caf\xE9\t1 2\nlast");
-  std::string coded, decoded, warning;
-  ASSERT_EQ(test::RunShell(kLumbra + " encode < " + dir.Path("plain.txt") + " 2>" +
-                               dir.Path("err.txt"), &coded), 0);
-  EXPECT_EQ(coded, test::Coded({"Name\tAccount", "O'Brien Caf\xE9\t1 2", "last"}));
-  EXPECT_EQ(dir.Read("err.txt"), "");
+  CommandSpec encode = Lumbra({"encode"});
+  encode.input = "Name\tAccount\nO'Brien Caf\xE9\t1 2\nlast\x1A";
+  std::string coded, folded, decoded, warning;
+  ASSERT_EQ(RunProgram(encode, &coded, &warning), 0);
+  // Exact bytes both ways, on Windows too: no CR added, none taken, ^Z kept.
+  EXPECT_EQ(coded, test::Coded({"Name\tAccount", "O'Brien Caf\xE9\t1 2", "last\x1A"}));
+  EXPECT_EQ(warning, "");
   // A byte the coding folds is named on standard error.
-  dir.Write("folded.txt", "M\xFCller\r\nplain\r\nJ\xFFrgen\r\n");
-  ASSERT_EQ(test::RunShell(kLumbra + " encode < " + dir.Path("folded.txt") + " 2>&1 >" +
-                               dir.Path("out.dat"), &warning), 0);
-  EXPECT_EQ(dir.Read("out.dat"), test::Coded({"Muller", "plain", "Jyrgen"}));
+  encode.input = "M\xFCller\r\nplain\r\nJ\xFFrgen\r\n";
+  ASSERT_EQ(RunProgram(encode, &folded, &warning), 0);
+  EXPECT_EQ(folded, test::Coded({"Muller", "plain", "Jyrgen"}));
   EXPECT_NE(warning.find("2 lines (the first: line 1) held bytes 252 to 255"), std::string::npos)
       << warning;
   dir.Write("t.dat", coded);
-  ASSERT_EQ(test::RunShell(kLumbra + " decode " + dir.Path("t.dat") + " | cat", &decoded), 0);
-  EXPECT_EQ(decoded, "Name\tAccount\nO'Brien Caf\xE9\t1 2\nlast\n");  // bytes kept off a terminal
-  EXPECT_EQ(test::RunShell(kLumbra + " decode " + dir.Path("missing.dat") + " 2>/dev/null"), 1);
+  ASSERT_EQ(RunProgram(Lumbra({"decode", dir.Path("t.dat")}), &decoded), 0);
+  EXPECT_EQ(decoded, "Name\tAccount\nO'Brien Caf\xE9\t1 2\nlast\x1A\n");  // bytes kept off a terminal
+  EXPECT_EQ(RunProgram(Lumbra({"decode", dir.Path("missing.dat")})), 1);
 }
 
+// The MYOB ODBC export fails (no such company file): its error goes to
+// standard error, never into a box that nobody at this machine could see
+// (no display, or --no-dialogs), and the pass ends.
 TEST(CommandLine, PassInAFolderAndSecondPassRefused) {
-  test::TempDir dir;
+  test::TempDir dir, other;
   dir.MakeDir("2");
-  EXPECT_EQ(test::RunShell(kLumbra + " --dir " + dir.path()), 0);
-  EXPECT_EQ(dir.Read("2\\Customers.dat"), "");  // the placeholder comes after the copies
-  EXPECT_EQ(dir.Read("1\\Customers.dat"), "c1\r\n");
+  dir.Write("filestats.dat", test::Coded({"/no/such/company.myo", "user", "pw"}));
+  std::string err;
+  for (bool no_dialogs : {false, true}) {
+    CommandSpec pass = Lumbra({"--dir", dir.path()});
+    if (no_dialogs) pass.argv.push_back("--no-dialogs");
+    EXPECT_EQ(RunProgram(pass, nullptr, &err), 0);
+    EXPECT_NE(err.find("MYOB ODBC export stopped"), std::string::npos) << err;
+    // The placeholder comes after the copies: device 2 gets it a pass later.
+    EXPECT_EQ(dir.Read("2\\Customers.dat"), no_dialogs ? "c1\r\n" : "");
+    EXPECT_EQ(dir.Read("1\\Customers.dat"), "c1\r\n");
+  }
 
   std::unique_ptr<FileLock> held;
   ASSERT_TRUE(Env::Default()->LockFile(dir.Path("Lumbra.lock"), &held).ok());
-  std::string err;
-  EXPECT_EQ(test::RunShell(kLumbra + " --dir " + dir.path() + " 2>&1", &err), 3);
-  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1);
+  EXPECT_EQ(RunProgram(Lumbra({"--dir", dir.path()}), nullptr, &err), 3);
+  EXPECT_NE(err.find("already running"), std::string::npos) << err;
+  // Another installation's pass is no other pass of this one.
+  EXPECT_EQ(RunProgram(Lumbra({"--dir", other.path()})), 0);
 }
 
 }  // namespace

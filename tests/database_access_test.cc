@@ -26,6 +26,7 @@ using test::Logged;
 class DatabaseAccessTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    if (!test::TestDriversAvailable()) GTEST_SKIP() << test::kNoTestDrivers;
     ASSERT_TRUE(test::MakeSqliteFile(
                     dir_.Path("shop.db"),
                     {"CREATE TABLE Items (Code TEXT PRIMARY KEY, Price MONEY, Qty INTEGER, Weight REAL, "

@@ -1,7 +1,8 @@
 // The database back-end "ODBC Datasource" against a real PostgreSQL server
 // through the PostgreSQL ODBC driver: DataPath is the connection string.
+#ifndef _WIN32
 #include <signal.h>
-#include <unistd.h>
+#endif
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <memory>
+#include <random>
 #include <thread>
 
 #include "backends/database/connection.h"
@@ -36,7 +38,8 @@ class DatabasePostgresTest : public ::testing::Test {
     ASSERT_TRUE(server_->running()) << server_->why_not();
     // A database of its own, so tests may run side by side on one server.
     static int counter = 0;
-    std::string name = "lumbra_" + std::to_string(::getpid()) + "_" + std::to_string(++counter);
+    std::string name = "lumbra_" + std::to_string(std::random_device{}()) + "_" +
+                       std::to_string(++counter);
     ASSERT_TRUE(test::RunStatements(server_->ConnectionString(), {"CREATE DATABASE " + name}).ok());
     db_ = server_->ConnectionString(name);
     Status s = test::RunStatements(
@@ -171,6 +174,7 @@ TEST_F(DatabasePostgresTest, RowLockedByAnotherSessionKeepsTheLineUntilTheLockIs
 // stopped) cannot end the statement at its time-out; the pass ends itself,
 // and the next pass posts the whole file, as after a killed pass.
 TEST_F(DatabasePostgresTest, ServerThatStopsAnsweringEndsThePassAndTheNextPassPostsTheFile) {
+#ifndef _WIN32  // never reached there: the suite skips
   ASSERT_TRUE(test::RunStatements(db_, {"CREATE TABLE \"Slow\" (\"K\" text)",
                                         "CREATE FUNCTION slow() RETURNS trigger AS $$ BEGIN PERFORM "
                                         "pg_sleep(0.9); RETURN NEW; END $$ LANGUAGE plpgsql",
@@ -210,6 +214,7 @@ TEST_F(DatabasePostgresTest, ServerThatStopsAnsweringEndsThePassAndTheNextPassPo
   EXPECT_EQ(Query("SELECT \"Account\" FROM \"Customers\" WHERE \"Account\" = 'C7'"), Rows{"C7"});
   EXPECT_EQ(Query("SELECT \"K\" FROM \"Slow\""), Rows{"k"});
   EXPECT_FALSE(dir_.Exists("2\\transact.xml.intake"));
+#endif
 }
 
 }  // namespace

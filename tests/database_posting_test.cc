@@ -26,6 +26,7 @@ constexpr char kAccessIni[] = "appname=MS Access\xAE\r\npath=shop.db\r\n";
 class DatabasePostingTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    if (!test::TestDriversAvailable()) GTEST_SKIP() << test::kNoTestDrivers;
     dir_.Write("Lumbra.ini", kAccessIni);
     dir_.MakeDir("1");
     std::string wide = "CREATE TABLE Wide (K TEXT";

@@ -35,6 +35,7 @@ std::vector<std::string> TablesIn(const std::string& folder) {
 class DbfCrossCheck : public ::testing::Test {
  protected:
   void SetUp() override {
+    if (!dbftest::CrossCheckAvailable()) GTEST_SKIP() << "needs Linux's python3-dbfread and python3-dbf";
     std::string output;
     ASSERT_EQ(RunCrossCheck("make-tables " + Quote(dir_.path()), &output), 0)
         << "needs python3 with python3-dbfread and python3-dbf:\n"
@@ -160,6 +161,7 @@ TEST(CdxCrossCheck, PostedIndexesReadTheSameInXBaseIndex) {
   EXPECT_EQ(a.IndexDifferences(), "");
   EXPECT_GE(dbftest::TagDepth(a.dir().Path("data\\INVIDX.DBF"), "CUSTOMER"), 3);
   EXPECT_GE(dbftest::TagDepth(a.dir().Path("data\\OLDINV.DBF"), "CODE"), 3);
+  if (!dbftest::CrossCheckAvailable()) GTEST_SKIP() << "needs Linux's perl with libdbd-xbase-perl";
 
   for (std::string_view file : kAuroraTableFiles) {
     if (AuroraIndexTags(file).empty()) continue;

@@ -52,27 +52,33 @@ TEST(DumpTable, LumbraDbfPrintsStoredValuesOneRecordALine) {
   const std::string kLive =
       "Tab here\t12.50\t20060305\tT\t42\t12.3400\t20060305 09:05:07\t0.1\tRing before delivery\n";
   struct Case {
-    std::string args, out;
+    std::vector<std::string> args;
+    std::string out;
   } cases[] = {
-      {"t.dbf", kHead + kLive},
-      {"--deleted T.DBF", "\t" + kHead + "\t" + kLive + "*\tOld\t\t\t\t-1\t-0.5000\t\t1e+20\ta b\n"},
-      {"STOCK.DBF", "CODE\tQTY\tNOTE\nA1\t2.5\tCaf\xE9 note line two\n"},
-      {"--deleted stock.dbf", "\tCODE\tQTY\tNOTE\n\tA1\t2.5\tCaf\xE9 note line two\n*\tB2\t-1.0\t\n"}};
-  const std::string kLumbra = std::string(LUMBRA_BINARY) + " dbf ";
-  std::string out;
+      {{"t.dbf"}, kHead + kLive},
+      {{"--deleted", "T.DBF"}, "\t" + kHead + "\t" + kLive + "*\tOld\t\t\t\t-1\t-0.5000\t\t1e+20\ta b\n"},
+      {{"STOCK.DBF"}, "CODE\tQTY\tNOTE\nA1\t2.5\tCaf\xE9 note line two\n"},
+      {{"--deleted", "stock.dbf"}, "\tCODE\tQTY\tNOTE\n\tA1\t2.5\tCaf\xE9 note line two\n*\tB2\t-1.0\t\n"}};
+  auto dbf = [](std::vector<std::string> args) {
+    args.insert(args.begin(), "dbf");
+    return test::Lumbra(std::move(args));
+  };
+  std::string out, err;
   for (const Case& c : cases) {  // the folder is the scratch folder
-    ASSERT_EQ(test::RunShell("cd " + dir.path() + " && " + kLumbra + c.args, &out), 0) << c.args;
-    EXPECT_EQ(out, c.out) << c.args;
+    CommandSpec command = dbf(c.args);
+    command.working_dir = dir.path();
+    ASSERT_EQ(test::RunProgram(command, &out), 0) << c.args[0];
+    EXPECT_EQ(out, c.out) << c.args[0];
   }
   dir.Write("BAD.DBF", "\x03\x7E\x01\x01");
-  EXPECT_EQ(test::RunShell(kLumbra + dir.Path("NONE.DBF") + " 2>&1", &out), 1);
-  EXPECT_NE(out.find("not found"), std::string::npos) << out;
-  EXPECT_NE(out.find("NONE.DBF"), std::string::npos);
-  EXPECT_EQ(test::RunShell(kLumbra + dir.Path("BAD.DBF") + " 2>&1", &out), 1);
-  EXPECT_EQ(out.find("lumbra: corrupt"), 0u) << out;
-  EXPECT_EQ(test::RunShell(kLumbra + "2>/dev/null"), 2);
-  EXPECT_EQ(test::RunShell(kLumbra + "a.dbf b.dbf 2>/dev/null"), 2);
-  EXPECT_EQ(test::RunShell(std::string(LUMBRA_BINARY) + " --help", &out), 0);
+  EXPECT_EQ(test::RunProgram(dbf({dir.Path("NONE.DBF")}), &out, &err), 1);
+  EXPECT_NE(err.find("not found"), std::string::npos) << err;
+  EXPECT_NE(err.find("NONE.DBF"), std::string::npos);
+  EXPECT_EQ(test::RunProgram(dbf({dir.Path("BAD.DBF")}), &out, &err), 1);
+  EXPECT_EQ(err.find("lumbra: corrupt"), 0u) << err;
+  EXPECT_EQ(test::RunProgram(dbf({})), 2);
+  EXPECT_EQ(test::RunProgram(dbf({"a.dbf", "b.dbf"})), 2);
+  EXPECT_EQ(test::RunProgram(test::Lumbra({"--help"}), &out), 0);
   EXPECT_NE(out.find("lumbra dbf FILE [--deleted]"), std::string::npos);
 }
 
@@ -92,27 +98,32 @@ TEST(DumpTable, LumbraDbfListsAndChecksTheStructuralIndex) {
                                     {"QTY", "QTY", "", false, true},
                                     {"DAY", "DAY", "!DELETED()", false, false}})
                   .ok());
-  const std::string kLumbra = "cd " + dir.path() + " && " + LUMBRA_BINARY + " dbf ";
+  auto dbf = [&dir](std::vector<std::string> args) {
+    args.insert(args.begin(), "dbf");
+    CommandSpec command = test::Lumbra(std::move(args));
+    command.working_dir = dir.path();
+    return command;
+  };
   std::string out;
-  EXPECT_EQ(test::RunShell(kLumbra + "T.DBF --index", &out), 0);
+  EXPECT_EQ(test::RunProgram(dbf({"T.DBF", "--index"}), &out), 0);
   EXPECT_EQ(out,
             "tag CODE: key CODE\n2\tA1\n1\tB2\n3\tC3\n\n"
             "tag DAY: key DAY, for !DELETED()\n2\t\n1\t20060305\n\n"
             "tag QTY: key QTY, descending\n1\t2\n3\t0\n2\t-1.5\n\n");
-  EXPECT_EQ(test::RunShell(kLumbra + "--check T.DBF", &out), 0);
+  EXPECT_EQ(test::RunProgram(dbf({"--check", "T.DBF"}), &out), 0);
   EXPECT_EQ(out, "tag CODE: 3 keys, as the table says\ntag DAY: 2 keys, as the table says\n"
                  "tag QTY: 3 keys, as the table says\n");
-  EXPECT_EQ(test::RunShell(kLumbra + "PLAIN.DBF --check", &out), 0);
+  EXPECT_EQ(test::RunProgram(dbf({"PLAIN.DBF", "--check"}), &out), 0);
   EXPECT_NE(out.find("PLAIN.DBF: no structural index"), std::string::npos) << out;
 
   std::string table = dir.Read("T.DBF");
   table[4] = 4;  // the record count
   table.insert(table.size() - 1, " D4      1.0020060305");
   dir.Write("T.DBF", table);
-  EXPECT_EQ(test::RunShell(kLumbra + "T.DBF --check", &out), 1);
+  EXPECT_EQ(test::RunProgram(dbf({"T.DBF", "--check"}), &out), 1);
   EXPECT_EQ(out, "tag CODE: record 4 has no key\ntag DAY: record 4 has no key\n"
                  "tag QTY: record 4 has no key\n");
-  EXPECT_EQ(test::RunShell(kLumbra + "T.DBF --index --check 2>/dev/null"), 2);
+  EXPECT_EQ(test::RunProgram(dbf({"T.DBF", "--index", "--check"})), 2);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@ namespace {
 class MyobOdbcTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    if (!test::TestDriversAvailable()) GTEST_SKIP() << test::kNoTestDrivers;
     company_ = dir_.Path("company.myo");
     ASSERT_TRUE(test::MakeSqliteFile(
                     company_,

@@ -8,8 +8,6 @@
 // devices hand in and out/ files the pass must leave, byte for byte;
 // pass/tables/ holds the device tables the first pass writes, decoded.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -181,17 +179,24 @@ TEST(MyobPass, FilesAreFoundInAnyLetterCase) {
   test::TempDir dir;
   WriteInstallation(dir, "MYOB\xAE Accounting Plus v15 (text files)");
   CopyIn(dir, "pass/in");
-  namespace fs = std::filesystem;
+  // Through another name: Wine keeps a name that changes only its case.
+  auto respell = [&](const std::string& from, const std::string& to) {
+    std::filesystem::rename(dir.Path(from), dir.Path(from + ".respelled"));
+    std::filesystem::rename(dir.Path(from + ".respelled"), dir.Path(to));
+  };
   for (const std::string& f : FilesIn(dir.Path("myob"))) {
-    fs::rename(dir.Path("myob\\" + f), dir.Path("myob\\" + f.substr(0, f.size() - 3) + "txt"));
+    respell("myob\\" + f, "myob\\" + f.substr(0, f.size() - 3) + "txt");
   }
-  fs::rename(dir.Path("myob"), dir.Path("Myob"));
-  fs::rename(dir.Path("Myob1.dat"), dir.Path("MYOB1.DAT"));
+  respell("myob", "Myob");
+  respell("Myob1.dat", "MYOB1.DAT");
   ClockEnv clock;
   Pass(dir, &clock);
 
-  EXPECT_FALSE(dir.Exists("myob"));
-  fs::rename(dir.Path("Myob"), dir.Path("myob"));
+  // No folder of the settings' spelling beside it (where names match in any
+  // case, "myob" is "Myob" itself).
+  const std::vector<std::string> top = FilesIn(dir.path());
+  EXPECT_EQ(std::count(top.begin(), top.end(), "myob/"), 0);
+  respell("Myob", "myob");
   ExpectFiles(dir, "pass/out");  // item numbers, tax codes and activities found
   for (const std::string& table : DataFiles("pass/tables")) {
     const std::string name = table.substr(0, table.find('.')) + ".dat";
@@ -287,7 +292,8 @@ void StopAtEveryChange(const std::function<bool(const test::TempDir&, int)>& sto
     if (::testing::Test::HasFailure()) break;
   }
   std::printf("[ stops    ] %d\n", stops);
-  EXPECT_GT(stops, 40);
+  // Some thirty changes of the disk, the log's not counted by every stopper.
+  EXPECT_GT(stops, 30);
 }
 
 bool IsChange(std::string_view op) { return op != "ReadFile"; }
@@ -310,27 +316,11 @@ TEST(MyobPass, APassThatStopsWritingAnywhereLosesAndDoublesNothing) {
   });
 }
 
-// The process is killed before its k-th change.
+// The process is killed before its k-th change (the log's and the device
+// tables' of folder 1 not counted), by the test peer's "pass".
 TEST(MyobPass, APassKilledAnywhereLosesAndDoublesNothing) {
   StopAtEveryChange([](const test::TempDir& dir, int k) {
-    std::fflush(nullptr);
-    pid_t pid = ::fork();
-    if (pid == 0) {
-      int left = k;
-      ClockEnv clock;
-      test::FaultEnv killed(
-          [&](std::string_view op, const std::string&) {
-            if (IsChange(op) && left-- == 0) ::_exit(77);
-            return false;
-          },
-          &clock);
-      Pass(dir, &killed);
-      ::_exit(0);
-    }
-    int status = 0;
-    EXPECT_EQ(::waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status));
-    return WEXITSTATUS(status) == 77;
+    return test::RunProgram(test::Peer({"pass", dir.path(), std::to_string(k + 1)})) != 0;
   });
 }
 

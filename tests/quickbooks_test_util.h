@@ -16,6 +16,18 @@ namespace lumbra::test {
 
 using Lines = std::vector<std::string>;
 
+// The Windows program reaches the request processor through COM, never
+// through a command: the tests that drive a command skip there.
+inline bool ProcessorCommands() {
+#ifdef _WIN32
+  return false;
+#else
+  return true;
+#endif
+}
+inline constexpr const char* kNoProcessorCommands =
+    "the Windows program's request processor is QuickBooks' COM component, not a command";
+
 // The decoded lines of the device table "<folder>\<name>.dat": the header
 // row, then the data rows in byte order (their order on the devices is the
 // table writer's business). Empty when there is no such table.

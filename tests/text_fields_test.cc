@@ -1,4 +1,5 @@
 #include "backends/context/run_buffers.h"
+#include "text/paths.h"
 #include "text/text_fields.h"
 
 #include <gtest/gtest.h>
@@ -98,6 +99,43 @@ TEST(Trim, RemovesBlanksOnlyAtBothEnds) {
   EXPECT_EQ(Trim("  a b  "), "a b");
   EXPECT_EQ(Trim("\ta\t"), "\ta\t");
   EXPECT_EQ(Trim("   "), "");
+}
+
+// The system builds paths with "\"; each platform's own rules then decide
+// what is absolute and where folders end.
+TEST(Paths, AbsoluteJoinedAndParentOnThisPlatform) {
+  struct Case {
+    const char* dir;
+    const char* rel;
+    const char* joined;
+    const char* parent;  // of joined
+  };
+#ifdef _WIN32
+  const Case cases[] = {
+      {"C:\\Lumbra", "1/Customers.dat", "C:\\Lumbra\\1\\Customers.dat", "C:\\Lumbra\\1"},
+      {"C:/Lumbra/", "Lumbra.ini", "C:\\Lumbra\\Lumbra.ini", "C:\\Lumbra"},
+      {"C:\\Lumbra", "D:\\Books\\DMASTER.DBF", "D:\\Books\\DMASTER.DBF", "D:\\Books"},
+      {"C:\\Lumbra", "d:/x", "d:\\x", "d:\\"},
+      {"C:\\Lumbra", "\\\\server\\share\\x", "\\\\server\\share\\x", "\\\\server\\share"},
+      {"C:\\Lumbra", "\\x", "\\x", "\\"},
+      {"C:\\Lumbra", "C:x", "C:\\Lumbra\\C:x", "C:\\Lumbra"},
+      {"", "a\\b", "a\\b", "a"},
+      {"", "x", "x", "."}};
+#else
+  const Case cases[] = {
+      {"/srv/lumbra", "1\\Customers.dat", "/srv/lumbra/1/Customers.dat", "/srv/lumbra/1"},
+      {"/srv/lumbra/", "Lumbra.ini", "/srv/lumbra/Lumbra.ini", "/srv/lumbra"},
+      {"/srv/lumbra", "\\books\\x", "/books/x", "/books"},
+      {"/srv/lumbra", "/x", "/x", "/"},
+      {"/srv/lumbra", "C:\\x", "/srv/lumbra/C:/x", "/srv/lumbra/C:"},
+      {"", "a\\b", "a/b", "a"},
+      {"", "x", "x", "."}};
+#endif
+  for (const Case& c : cases) {
+    EXPECT_EQ(JoinPath(c.dir, c.rel), c.joined) << c.rel;
+    EXPECT_TRUE(IsAbsolutePath(c.joined) == (c.dir[0] != '\0')) << c.joined;
+    EXPECT_EQ(ParentDir(c.joined), c.parent) << c.joined;
+  }
 }
 
 }  // namespace

@@ -29,8 +29,8 @@ struct LocalTime {
 
 // A program to run to its end (Env::RunCommand).
 struct CommandSpec {
-  // argv[0] is the program's path; it is started directly, with no shell in
-  // between.
+  // argv[0] is the program's path (on Windows with its ".exe"); it is
+  // started directly, with no shell in between, and no search of PATH.
   std::vector<std::string> argv;
   // Added to the program's environment, replacing variables of those names.
   std::vector<std::pair<std::string, std::string>> environment;
@@ -38,7 +38,8 @@ struct CommandSpec {
   std::string working_dir;
   // Written to its standard input, which is then closed.
   std::string input;
-  // The program and everything it started are killed once it has written
+  // The program and everything it started (its process group on POSIX,
+  // its job object on Windows) are killed once it has written
   // nothing, to standard output or standard error, for silence_limit_ms
   // (counted from its start, then from the last byte it wrote; a program
   // that has closed both and runs on is silent), or once its standard
@@ -50,6 +51,8 @@ struct CommandSpec {
 
 struct CommandResult {
   // kTimedOut: the silence limit passed.
+  // kSignaled happens only on POSIX; on Windows a program that crashed
+  // exited with its exception code.
   enum class End { kExited, kSignaled, kTimedOut, kOutputTooLarge };
   End end = End::kExited;
   int exit_status = 0;  // for kExited
@@ -144,7 +147,11 @@ class Env {
                               std::unique_ptr<RandomRWFile>* file) = 0;
 
   // Takes an exclusive lock on the named file (created if missing) without
-  // waiting; Busy when someone else holds it.
+  // waiting; Busy when someone else holds it. On Windows a named mutex made
+  // from the file's full path is held as well, the machine's own test for a
+  // running instance, which also holds where the folder lies on a share
+  // that ignores byte locks; made from the path, it lets installations in
+  // other folders run side by side.
   virtual Status LockFile(const std::string& path, std::unique_ptr<FileLock>* lock) = 0;
 
   // Absolute path of the running program file.
@@ -166,6 +173,14 @@ class Env {
   // its standard output. Fails only when the program cannot be started; how
   // it ended is in *result.
   virtual Status RunCommand(const CommandSpec& command, CommandResult* result) = 0;
+
+  // Shows text in a message box with an OK button under title and waits
+  // until a person dismisses it, at most timeout_ms. False, at once, where
+  // nobody could see it (no desktop of a person: a scheduled pass, a
+  // service, a machine without a display, and always on POSIX), and false
+  // when the time ran out: the caller then reports the text another way.
+  virtual bool ShowMessageBox(const std::string& title, const std::string& text,
+                              int timeout_ms) = 0;
 };
 
 // Forwards every call to another Env. Tests subclass it and override the
@@ -215,6 +230,9 @@ class EnvWrapper : public Env {
   bool GetEnvVar(const std::string& n, std::string* v) override { return target_->GetEnvVar(n, v); }
   Status RunCommand(const CommandSpec& c, CommandResult* r) override {
     return target_->RunCommand(c, r);
+  }
+  bool ShowMessageBox(const std::string& title, const std::string& text, int timeout_ms) override {
+    return target_->ShowMessageBox(title, text, timeout_ms);
   }
 
  private:

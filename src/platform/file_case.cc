@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "platform/env.h"
+#include "platform/path_rules.h"
 
 namespace lumbra {
 namespace {
@@ -37,8 +38,8 @@ bool FindPathIgnoringCase(Env* env, const std::string& path, std::string* found)
     *found = path;
     return true;
   }
-  size_t slash = path.find_last_of('/');
-  std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  size_t slash = LastPathSeparator(path);
+  std::string dir = FolderOf(path);
   std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   if (name.empty() || name == "." || name == "..") return false;
   std::string real_dir = dir;
@@ -53,7 +54,7 @@ bool FindPathIgnoringCase(Env* env, const std::string& path, std::string* found)
   if (slash == std::string::npos) {
     *found = *best;
   } else {
-    *found = (real_dir == "/" ? std::string("/") : real_dir + "/") + *best;
+    *found = InFolder(real_dir, *best);
   }
   return true;
 }
@@ -62,7 +63,7 @@ std::vector<std::string> FindSiblings(Env* env, const std::string& file,
                                       const std::vector<std::string>& extensions,
                                       bool search_folder) {
   std::vector<std::string> found(extensions.size());
-  size_t slash = file.find_last_of('/');
+  size_t slash = LastPathSeparator(file);
   size_t dot = file.find_last_of('.');
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = file.size();
   const std::string base = file.substr(0, dot);
@@ -84,7 +85,7 @@ std::vector<std::string> FindSiblings(Env* env, const std::string& file,
   }
   if (all || !search_folder) return found;
 
-  const std::string dir = slash == std::string::npos ? "." : file.substr(0, slash == 0 ? 1 : slash);
+  const std::string dir = FolderOf(file);
   std::vector<DirEntry> entries;
   if (!env->ListDir(dir, &entries).ok()) return found;
   for (size_t i = 0; i < extensions.size(); ++i) {

@@ -657,6 +657,9 @@ class PosixEnv : public Env {
     return RunChild(command, result);
   }
 
+  // A POSIX pass has no desktop of its own to show a box on.
+  bool ShowMessageBox(const std::string&, const std::string&, int) override { return false; }
+
  private:
   // Closes the scratch copy and moves it over the target, or throws it away
   // when anything failed, leaving the target as it was.

@@ -12,8 +12,11 @@ namespace lumbra {
 namespace {
 
 constexpr char kUsage[] =
-    "usage: lumbra [--dir DIR]      run one synchronisation pass in DIR\n"
-    "                               (default: the folder that holds the program)\n"
+    "usage: lumbra [--dir DIR] [--no-dialogs]\n"
+    "                               run one synchronisation pass in DIR\n"
+    "                               (default: the folder that holds the program);\n"
+    "                               --no-dialogs: errors never wait in a message\n"
+    "                               box, they go to standard error\n"
     "       lumbra decode FILE...   print device tables decoded, fields by tabs\n"
     "       lumbra encode           code standard input line by line, as device\n"
     "                               tables and \"filestats.dat\" are coded\n"
@@ -111,6 +114,24 @@ int ShowTable(Env* env, const std::vector<std::string>& args, const CliStreams& 
   return agrees ? 0 : 1;
 }
 
+// A pass: --dir DIR and --no-dialogs, each at most once, in any order.
+int Pass(Env* env, const std::vector<std::string>& args, const CliStreams& io) {
+  RunOptions options;
+  bool have_dir = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--no-dialogs" && !options.no_dialogs) {
+      options.no_dialogs = true;
+    } else if (args[i] == "--dir" && !have_dir) {
+      if (i + 1 == args.size() || args[i + 1].empty()) return Usage(io, "--dir needs a folder");
+      options.dir = args[++i];
+      have_dir = true;
+    } else {
+      return Usage(io, "unknown argument '" + args[i] + "'");
+    }
+  }
+  return RunMain(env, options);
+}
+
 }  // namespace
 
 int RunCommandLine(Env* env, const std::vector<std::string>& args, const CliStreams& io) {
@@ -138,11 +159,7 @@ int RunCommandLine(Env* env, const std::vector<std::string>& args, const CliStre
   if (first == "dbf") {
     return ShowTable(env, std::vector<std::string>(args.begin() + 1, args.end()), io);
   }
-  if (first == "--dir") {
-    if (args.size() != 2 || args[1].empty()) return Usage(io, "--dir needs exactly one folder");
-    return RunMain(env, RunOptions{args[1]});
-  }
-  return Usage(io, "unknown argument '" + first + "'");
+  return Pass(env, args, io);
 }
 
 }  // namespace lumbra

@@ -82,9 +82,22 @@ Status SettleFolders(Env* env, const RunOptions& options, std::string* work_dir,
   return Status::OK();
 }
 
+namespace {
+
+// Whether the folder lists a file under exactly that name: where names match
+// in any case (Windows), "Filestats.dat" would be found by a plain look-up.
+bool ListedExactly(Env* env, const std::string& dir, std::string_view name) {
+  std::vector<DirEntry> entries;
+  if (!env->ListDir(dir, &entries).ok()) return false;
+  return std::any_of(entries.begin(), entries.end(),
+                     [&](const DirEntry& e) { return !e.is_dir && e.name == name; });
+}
+
+}  // namespace
+
 ExportChoice ChooseExport(RunContext& ctx) {
   const std::string& name = ctx.BackendName;
-  if (ctx.env->FileExists(ctx.Path(kMyobOdbcSwitchFile))) return ExportChoice::kMyobOdbc;
+  if (ListedExactly(ctx.env, ctx.work_dir, kMyobOdbcSwitchFile)) return ExportChoice::kMyobOdbc;
   if (name == kAuroraBackend) return ExportChoice::kAurora;
   if (IsDatabaseBackend(name)) return ExportChoice::kDatabase;
   if (name == kQuickBooksDatabaseBackend) return ExportChoice::kQuickBooksQbxml;
@@ -236,6 +249,7 @@ int RunMain(Env* env, const RunOptions& options) {
 
   RunLog log(env, JoinPath(work_dir, kLogFile));
   RunContext ctx(env, &log, work_dir, program_dir);
+  ctx.dialogs = !options.no_dialogs;
   uint64_t start = env->NowMicros();
   ctx.Log("pass started in " + work_dir + " (lumbra " LUMBRA_VERSION ")");
   RunReport report(ctx);

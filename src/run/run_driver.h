@@ -28,12 +28,19 @@ inline constexpr std::string_view kLockFile = "Lumbra.lock";
 inline constexpr std::string_view kMyobOdbcSwitchFile = "filestats.dat";
 // When the program's folder holds a project file of its own sources, the
 // pass runs on the installed folder instead.
+#ifdef _WIN32
+inline constexpr std::string_view kDevelopmentWorkDir = "C:\\Program Files\\Tamsel\\";
+#else
 inline constexpr std::string_view kDevelopmentWorkDir = "/opt/tamsel/";
+#endif
 
 struct RunOptions {
   // The folder given by --dir: both the working folder and the program's
   // folder. Empty: the folder that holds the program file.
   std::string dir;
+  // --no-dialogs: errors never wait in a message box, even where a person
+  // could see one.
+  bool no_dialogs = false;
 };
 
 // Runs one pass and returns the process's exit status.

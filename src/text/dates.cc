@@ -8,7 +8,7 @@ namespace {
 
 // Serials are worked out on the proleptic Gregorian calendar in 64 bits, so
 // any int year, month and day can be combined without overflow.
-using Days = long long;
+using Days = int64_t;
 
 // Days from 30 December 1899 to 1 January 100 and to 31 December 9999.
 constexpr Days kFirstSerial = -657434;
@@ -56,12 +56,12 @@ std::optional<Date> MakeDate(int year, int month, int day) {
   }
   Days serial = SerialOf(full_year, month, day);
   if (serial < kFirstSerial || serial > kLastSerial) return std::nullopt;
-  return DateFromSerial(static_cast<long>(serial));
+  return DateFromSerial(serial);
 }
 
-long DaySerial(const Date& d) { return static_cast<long>(SerialOf(d.year, d.month, d.day)); }
+int64_t DaySerial(const Date& d) { return SerialOf(d.year, d.month, d.day); }
 
-Date DateFromSerial(long serial) {
+Date DateFromSerial(int64_t serial) {
   Days z = serial;
   if (z > kSerialLimit) z = kSerialLimit;
   if (z < -kSerialLimit) z = -kSerialLimit;
@@ -79,12 +79,12 @@ Date DateFromSerial(long serial) {
   return d;
 }
 
-Date AddDays(const Date& d, long n) {
+Date AddDays(const Date& d, int64_t n) {
   Days serial = SerialOf(d.year, d.month, d.day);
   // Clamp before adding so a huge n cannot overflow.
-  if (n > kSerialLimit) n = static_cast<long>(kSerialLimit);
-  if (n < -kSerialLimit) n = static_cast<long>(-kSerialLimit);
-  return DateFromSerial(static_cast<long>(serial + n));
+  if (n > kSerialLimit) n = kSerialLimit;
+  if (n < -kSerialLimit) n = -kSerialLimit;
+  return DateFromSerial(serial + n);
 }
 
 std::string FormatYyyymmdd(const Date& d) {

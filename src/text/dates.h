@@ -2,6 +2,7 @@
 #ifndef LUMBRA_TEXT_DATES_H_
 #define LUMBRA_TEXT_DATES_H_
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -27,11 +28,12 @@ std::optional<Date> MakeDate(int year, int month, int day);
 // back, on the Gregorian calendar extended both ways. DaySerial rolls a month
 // or day out of range over as MakeDate does. DateFromSerial holds serials to
 // about 750 million years either side, so the year always fits.
-long DaySerial(const Date& d);
-Date DateFromSerial(long serial);
+// 64 bits on every platform (a long has 32 on Windows).
+int64_t DaySerial(const Date& d);
+Date DateFromSerial(int64_t serial);
 
 // d plus n days.
-Date AddDays(const Date& d, long n);
+Date AddDays(const Date& d, int64_t n);
 
 std::string FormatYyyymmdd(const Date& d);  // 20060305
 std::string FormatDdMmmYy(const Date& d);   // 05 Mar 06

@@ -1,8 +1,12 @@
-// lumbra_test_peer: the other programs of the tests, as separate processes.
+// lumbra_test_peer: the other programs of the tests, as separate processes,
+// started through Env::RunCommand on every platform (no fork, no shell).
+// The first argument names what it does:
 //
 //   hold FILE OFFSET... MS READY     takes the exclusive lock bytes of FILE
-//                                    at OFFSET..., writes the file READY,
-//                                    holds them MS milliseconds, ends
+//                                    at OFFSET... (LockFileEx on Windows, as
+//                                    the accounting package takes them),
+//                                    writes the file READY, holds them MS
+//                                    milliseconds, ends
 //   bump TABLE FIELD RECNO TIMES     TIMES over, as the accounting package
 //                                    changes a record: lock the record, read
 //                                    FIELD afresh, add 1, write, unlock;
@@ -11,13 +15,37 @@
 //                                    its DIE_AT-th write to a file (0: never);
 //                                    the log and the device tables of folder
 //                                    1 are not counted
+//   dbf-change CHANGE TABLE N        makes CHANGE ("append": a record with a
+//                                    memo; "memo": a longer memo for record
+//                                    1) to TABLE (fields NAME, QTY, NOTES)
+//                                    and dies before the N-th write to the
+//                                    table or its memo file (status 77)
+//   dbf-journaled-change CHANGE DIR N
+//                                    the same for DIR/T.DBF with its memo
+//                                    file and structural index, the change
+//                                    ("append": N500x with a memo; "rename":
+//                                    record 5 to N2a) written down first in
+//                                    a posting journal of DIR, as the
+//                                    posting does; 3 when it failed
+//   cat                              standard input to standard output
+//   echo ARG...                      each argument, then a line feed
+//   exit STATUS [LINE...]            each LINE on standard error, then ends
+//   print-env NAME...                the values of NAME..., then the working
+//                                    folder, joined by "|"
+//   sleep MS [TEXT]                  TEXT on standard output, then sleeps
+//   write COUNT                      COUNT bytes "y" (no end when negative)
+//   run ARG...                       this program again with ARG..., its
+//                                    output passed on: a command that
+//                                    started another process
 //
-// Exit status 0 when done, 2 for a wrong command line, 1 for a failure.
+// Exit status 0 when done, 2 for a wrong command line, 1 for a failure. A new
+// subcommand is one function and one row of the table in main.
 #ifndef _WIN32
 #include <signal.h>
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -30,13 +58,158 @@
 #include "backends/aurora/dbf_values.h"
 #include "backends/context/run_context.h"
 #include "backends/context/run_log.h"
+#include "intake/posting_journal.h"
+#include "backends/aurora/table_engine.h"
 #include "platform/env.h"
+#include "platform/program_start.h"
 #include "run/run_driver.h"
+#include "support/hooked_env.h"
 #include "text/numbers.h"
 #include "text/paths.h"
 
 namespace lumbra {
 namespace {
+
+using Args = std::vector<std::string>;
+
+void Put(FILE* f, const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), f);
+  std::fflush(f);
+}
+
+long Number(const std::string& text) { return std::strtol(text.c_str(), nullptr, 10); }
+
+int Cat(const Args&) {
+  char buf[1 << 16];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, stdin)) > 0) std::fwrite(buf, 1, n, stdout);
+  std::fflush(stdout);
+  return 0;
+}
+
+int Echo(const Args& args) {
+  std::string out;
+  for (const std::string& arg : args) out += arg + "\n";
+  Put(stdout, out);
+  return 0;
+}
+
+int Exit(const Args& args) {
+  if (args.empty()) return 2;
+  for (size_t i = 1; i < args.size(); ++i) Put(stderr, args[i] + "\n");
+  return static_cast<int>(Number(args[0]));
+}
+
+int PrintEnv(const Args& args) {
+  std::string out;
+  for (const std::string& name : args) {
+    std::string value;
+    Env::Default()->GetEnvVar(name, &value);
+    out += value + "|";
+  }
+  std::string folder;
+  Env::Default()->GetWorkingDir(&folder);
+  Put(stdout, out + folder);
+  return 0;
+}
+
+int Sleep(const Args& args) {
+  if (args.empty()) return 2;
+  if (args.size() > 1) Put(stdout, args[1]);
+  Env::Default()->SleepMicros(static_cast<uint64_t>(Number(args[0])) * 1000);
+  return 0;
+}
+
+int Write(const Args& args) {
+  if (args.size() != 1) return 2;
+  long count = Number(args[0]);
+  std::string chunk(1 << 16, 'y');
+  for (long left = count; count < 0 || left > 0;) {
+    size_t n = count < 0 ? chunk.size() : std::min<size_t>(chunk.size(), static_cast<size_t>(left));
+    if (std::fwrite(chunk.data(), 1, n, stdout) != n) return 1;
+    left -= static_cast<long>(n);
+  }
+  std::fflush(stdout);
+  return 0;
+}
+
+int Run(const Args& args) {
+  if (args.empty()) return 2;
+  std::string self;
+  if (!Env::Default()->GetProgramPath(&self).ok()) return 1;
+  CommandSpec command;
+  command.argv = {self};
+  command.argv.insert(command.argv.end(), args.begin(), args.end());
+  CommandResult result;
+  if (!Env::Default()->RunCommand(command, &result).ok()) return 1;
+  Put(stdout, result.output);
+  return result.exit_status;
+}
+
+// The status of a process that dbf-change ended as a kill would.
+constexpr int kKilledStatus = 77;
+
+int DbfChange(const Args& args) {
+  if (args.size() != 3) return 2;
+  dbftest::HookedEnv env;
+  long left = Number(args[2]);
+  env.before_write = [&left] {
+    if (--left == 0) std::_Exit(kKilledStatus);
+  };
+  TableEngine engine(&env, nullptr);
+  if (engine.Use(args[1], "t", TableEngine::kReadWrite, TableEngine::kDriverDbf) == 0) return 1;
+  if (args[0] == "append") {
+    engine.GoBottom();
+    engine.Skip(1);
+    engine.Replace("NAME", TableEngine::kValueOrdinary, "Dee");
+    engine.Replace("NOTES", TableEngine::kValueMemo, "new note");
+    engine.Append();
+  } else if (args[0] == "memo") {
+    engine.Replace("NOTES", TableEngine::kValueMemo, std::string(200, 'z'));
+    engine.Commit();
+  } else {
+    return 2;
+  }
+  engine.Close();
+  return 0;
+}
+
+// dbf-journaled-change: as DbfChange, a change of DIR/T.DBF (a table with a
+// memo file and a structural index) written down first in a posting
+// journal of DIR for one line, as the posting does.
+int DbfJournaledChange(const Args& args) {
+  if (args.size() != 3) return 2;
+  const std::string& dir = args[1];
+  RunLog log(Env::Default(), JoinPath(dir, "Lumbra.log"));
+  RunContext ctx(Env::Default(), &log, dir, dir);
+  JournalState state;
+  state.source = "3\\transact.xml.intake";
+  state.line_count = 1;
+  state.fates = {LineFate::kUnreported};
+  state.reasons = {""};
+  std::unique_ptr<PostingJournal> journal;
+  if (!PostingJournal::Start(ctx, state, &journal).ok() || !journal->LineBegins(0).ok()) return 2;
+  dbftest::HookedEnv env;
+  long left = Number(args[2]);
+  env.before_write = [&left] {
+    if (--left == 0) std::_Exit(kKilledStatus);
+  };
+  std::unique_ptr<dbf::DbfTable> t;
+  if (!dbf::DbfTable::Open(&env, JoinPath(dir, "T.DBF"), true, &t).ok()) return 2;
+  UndoTarget undo{journal.get(), 1};
+  std::string r = t->BlankRecord();
+  Status s;
+  if (args[0] == "append") {  // a name in the middle of the NAME tag, with a memo
+    dbf::EncodeText(t->header().fields[0], "N500x", r.data() + 1);
+    s = t->AppendRecord(r, {{2, "new note"}}, 0, &undo);
+  } else if (args[0] == "rename") {  // record 5 takes another name
+    dbf::EncodeText(t->header().fields[0], "N2a", r.data() + 1);
+    s = t->UpdateRecord(5, r, {0}, {}, 0, &undo);
+  } else {
+    return 2;
+  }
+  return s.ok() ? 0 : 3;
+}
 
 int Hold(const std::vector<std::string>& a) {
   if (a.size() < 4) return 2;
@@ -82,7 +255,9 @@ class DyingEnv : public EnvWrapper {
   DyingEnv(Env* target, long die_at, std::string dir)
       : EnvWrapper(target), left_(die_at), dir_(std::move(dir)) {}
   void BeforeWrite(const std::string& path) {
-    if (path.ends_with("Lumbra.log") || path.starts_with(JoinPath(dir_, "1") + "/")) return;
+    if (path.ends_with("Lumbra.log") || path.starts_with(JoinPath(dir_, "1") + kPathSeparator)) {
+      return;
+    }
     if (left_ > 0 && --left_ == 0) {
       std::fflush(nullptr);
 #ifdef _WIN32
@@ -151,12 +326,18 @@ int Pass(const std::vector<std::string>& a) {
 }  // namespace
 }  // namespace lumbra
 
-int main(int argc, char** argv) {
-  const std::map<std::string, std::function<int(const std::vector<std::string>&)>> commands = {
-      {"hold", lumbra::Hold}, {"bump", lumbra::Bump}, {"pass", lumbra::Pass}};
-  if (argc < 2 || commands.count(argv[1]) == 0) {
-    std::fprintf(stderr, "usage: lumbra_test_peer hold|bump|pass ...\n");
+int LUMBRA_MAIN(int argc, lumbra::ArgChar** argv) {
+  const std::map<std::string, std::function<int(const lumbra::Args&)>> commands = {
+      {"hold", lumbra::Hold},   {"bump", lumbra::Bump},         {"pass", lumbra::Pass},
+      {"dbf-change", lumbra::DbfChange}, {"dbf-journaled-change", lumbra::DbfJournaledChange},
+      {"cat", lumbra::Cat},     {"echo", lumbra::Echo},
+      {"exit", lumbra::Exit},   {"print-env", lumbra::PrintEnv}, {"sleep", lumbra::Sleep},
+      {"write", lumbra::Write}, {"run", lumbra::Run}};
+  lumbra::ProgramStart start;
+  if (!lumbra::ReadProgramStart(argc, argv, &start).ok() || start.args.empty() ||
+      commands.count(start.args[0]) == 0) {
+    std::fprintf(stderr, "usage: lumbra_test_peer SUBCOMMAND ARG... (see tests/peer/peer_main.cc)\n");
     return 2;
   }
-  return commands.at(argv[1])(std::vector<std::string>(argv + 2, argv + argc));
+  return commands.at(start.args[0])(lumbra::Args(start.args.begin() + 1, start.args.end()));
 }

@@ -1,11 +1,19 @@
 #include "support/http_test_server.h"
 
+#ifdef _WIN32
+#include <winsock2.h>
+#define poll WSAPoll
+#define strncasecmp _strnicmp
+#define MSG_NOSIGNAL 0
+using socklen_t = int;
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -13,16 +21,47 @@
 namespace lumbra::test {
 namespace {
 
+#ifdef _WIN32
+void CloseSocket(std::intptr_t fd) { ::closesocket(static_cast<SOCKET>(fd)); }
+std::intptr_t NewSocket() {
+  static const bool started = [] {
+    WSADATA data;
+    return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  }();
+  if (!started) return -1;
+  SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
+  return s == INVALID_SOCKET ? -1 : static_cast<std::intptr_t>(s);
+}
+std::intptr_t Accept(std::intptr_t fd) {
+  SOCKET s = ::accept(static_cast<SOCKET>(fd), nullptr, nullptr);
+  return s == INVALID_SOCKET ? -1 : static_cast<std::intptr_t>(s);
+}
+#else
+void CloseSocket(std::intptr_t fd) { ::close(static_cast<int>(fd)); }
+std::intptr_t NewSocket() { return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0); }
+std::intptr_t Accept(std::intptr_t fd) {
+  return ::accept4(static_cast<int>(fd), nullptr, nullptr, SOCK_CLOEXEC);
+}
+#endif
+
+auto Raw(std::intptr_t fd) {
+#ifdef _WIN32
+  return static_cast<SOCKET>(fd);
+#else
+  return static_cast<int>(fd);
+#endif
+}
+
 // A TCP socket bound to a free loopback port.
-int BindLoopback(int* port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+std::intptr_t BindLoopback(int* port) {
+  std::intptr_t fd = NewSocket();
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t len = sizeof addr;
-  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-    if (fd >= 0) ::close(fd);
+  if (fd < 0 || ::bind(Raw(fd), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      ::getsockname(Raw(fd), reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    if (fd >= 0) CloseSocket(fd);
     return -1;
   }
   *port = ntohs(addr.sin_port);
@@ -30,8 +69,10 @@ int BindLoopback(int* port) {
 }
 
 // Waits up to ms for fd to become readable (or hung up).
-bool Readable(int fd, int ms) {
-  pollfd p{fd, POLLIN, 0};
+bool Readable(std::intptr_t fd, int ms) {
+  pollfd p{};
+  p.fd = static_cast<decltype(p.fd)>(fd);
+  p.events = POLLIN;
   return ::poll(&p, 1, ms) > 0;
 }
 
@@ -54,17 +95,17 @@ std::vector<std::string> HttpRequest::Values(std::string_view name) const {
 
 HttpTestServer::HttpTestServer(Handler handler) : handler_(std::move(handler)) {
   listen_fd_ = BindLoopback(&port_);
-  if (listen_fd_ < 0 || ::listen(listen_fd_, 16) != 0) {
+  if (listen_fd_ < 0 || ::listen(Raw(listen_fd_), 16) != 0) {
     port_ = 0;
     return;
   }
   thread_ = std::thread([this] {
     while (!stop_) {
       if (!Readable(listen_fd_, 50)) continue;
-      int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+      std::intptr_t fd = Accept(listen_fd_);
       if (fd < 0) continue;
       Answer(fd);
-      ::close(fd);
+      CloseSocket(fd);
     }
   });
 }
@@ -72,7 +113,7 @@ HttpTestServer::HttpTestServer(Handler handler) : handler_(std::move(handler)) {
 HttpTestServer::~HttpTestServer() {
   stop_ = true;
   if (thread_.joinable()) thread_.join();
-  if (listen_fd_ >= 0) ::close(listen_fd_);
+  if (listen_fd_ >= 0) CloseSocket(listen_fd_);
 }
 
 std::vector<HttpRequest> HttpTestServer::requests() const {
@@ -80,13 +121,13 @@ std::vector<HttpRequest> HttpTestServer::requests() const {
   return requests_;
 }
 
-void HttpTestServer::Answer(int fd) {
+void HttpTestServer::Answer(std::intptr_t fd) {
   std::string in;
   char buf[4096];
   size_t head_end;
   while ((head_end = in.find("\r\n\r\n")) == std::string::npos) {
     if (stop_ || in.size() > (1 << 16) || !Readable(fd, 2000)) return;
-    ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+    ssize_t n = ::recv(Raw(fd), buf, sizeof buf, 0);
     if (n <= 0) return;
     in.append(buf, static_cast<size_t>(n));
   }
@@ -102,7 +143,7 @@ void HttpTestServer::Answer(int fd) {
   if (reply.mode == HttpReply::Mode::kSilent) {
     // Holds the connection until the client gives up or the server stops.
     while (!stop_) {
-      if (Readable(fd, 50) && ::recv(fd, buf, sizeof buf, 0) <= 0) return;
+      if (Readable(fd, 50) && ::recv(Raw(fd), buf, sizeof buf, 0) <= 0) return;
     }
     return;
   }
@@ -115,8 +156,11 @@ void HttpTestServer::Answer(int fd) {
   const bool slow = reply.mode == HttpReply::Mode::kSlow;
   const size_t piece = slow ? out.size() / 5 + 1 : out.size();
   for (std::string_view rest = out; !rest.empty();) {
-    if (slow && rest.size() < out.size()) std::this_thread::sleep_for(std::chrono::milliseconds(reply.pause_ms));
-    ssize_t n = ::send(fd, rest.data(), std::min(rest.size(), piece), MSG_NOSIGNAL);
+    if (slow && rest.size() < out.size()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(reply.pause_ms));
+    }
+    ssize_t n = ::send(Raw(fd), rest.data(), static_cast<int>(std::min(rest.size(), piece)),
+                       MSG_NOSIGNAL);
     if (n <= 0) return;
     rest.remove_prefix(static_cast<size_t>(n));
   }

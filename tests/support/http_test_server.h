@@ -5,6 +5,7 @@
 #define LUMBRA_TESTS_SUPPORT_HTTP_TEST_SERVER_H_
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -46,10 +47,11 @@ class HttpTestServer {
   std::vector<HttpRequest> requests() const;
 
  private:
-  void Answer(int fd);
+  // Sockets are ints on POSIX and handles on Windows.
+  void Answer(std::intptr_t fd);
 
   Handler handler_;
-  int listen_fd_ = -1;
+  std::intptr_t listen_fd_ = -1;
   int port_ = 0;
   std::atomic<bool> stop_{false};
   mutable std::mutex mu_;

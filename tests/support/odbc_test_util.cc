@@ -12,12 +12,13 @@ namespace lumbra::test {
 
 namespace {
 
-std::string ReadAll(const std::string& path) {
+[[maybe_unused]] std::string ReadAll(const std::string& path) {
   std::string text;
   Env::Default()->ReadFile(path, &text);
   return text;
 }
 
+#ifndef _WIN32
 // Registers the test drivers for the life of the program.
 class TestDrivers {
  public:
@@ -41,8 +42,17 @@ class TestDrivers {
 };
 
 const TestDrivers test_drivers;
+#endif
 
 }  // namespace
+
+bool TestDriversAvailable() {
+#ifdef _WIN32
+  return false;
+#else
+  return true;
+#endif
+}
 
 testing::AssertionResult Logged(const TempDir& dir, const std::string& message) {
   std::string log = dir.Read("Lumbra.log");
@@ -88,6 +98,10 @@ std::string TransactionLine(const std::string& table, const std::string& pairs) 
 }
 
 PostgresServer::PostgresServer() {
+#ifdef _WIN32
+  why_not_ = kNoTestDrivers;
+  programs_missing_ = true;
+#else
   // A server that ctest started; when it could not (no server programs), a
   // start here says why.
   if (const char* env = std::getenv("LUMBRA_PG_ENV"); env != nullptr && *env) settings_ = ReadAll(env);
@@ -105,12 +119,15 @@ PostgresServer::PostgresServer() {
   } else {
     settings_ = output;
   }
+#endif
 }
 
 PostgresServer::~PostgresServer() {
+#ifndef _WIN32
   if (!own_dir_.empty()) {
     RunShell(std::string(LUMBRA_SOURCE_DIR) + "/tools/pg-test-server.sh stop " + own_dir_ + " >/dev/null 2>&1");
   }
+#endif
 }
 
 // The value of the first line "NAME=value" of the settings.

@@ -15,6 +15,15 @@ namespace lumbra::test {
 
 class TempDir;
 
+// The tests' drivers (SQLite3, MDB Tools, PostgreSQL) are Linux's, reached
+// through unixODBC. Under Wine the Windows program could reach them too,
+// Wine's odbc32 forwards there, but they would take Unix paths in
+// connection strings and none of the Windows drivers the program meets in an
+// office: the Windows build's database tests skip, saying so.
+bool TestDriversAvailable();
+inline constexpr const char* kNoTestDrivers =
+    "needs Linux's ODBC drivers through unixODBC; the Windows program's drivers are Windows ones";
+
 // Whether the run log "Lumbra.log" in the folder holds the message; the
 // failure shows the log.
 testing::AssertionResult Logged(const TempDir& dir, const std::string& message);

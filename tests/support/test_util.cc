@@ -1,14 +1,22 @@
 #include "support/test_util.h"
 
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include "platform/win_api.h"
+#include <psapi.h>
+#else
+#include <sys/resource.h>
 #include <sys/wait.h>
+#endif
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
+#include <thread>
 
 #include "text/lines.h"
 #include "text/paths.h"
@@ -19,9 +27,13 @@ namespace lumbra::test {
 namespace fs = std::filesystem;
 
 TempDir::TempDir() {
-  std::string pattern = (fs::temp_directory_path() / "lumbra-test-XXXXXX").string();
-  char* made = ::mkdtemp(pattern.data());
-  path_ = made ? made : "";
+  static std::mt19937_64 random{std::random_device{}()};
+  std::error_code ec;
+  fs::path base = fs::temp_directory_path(ec);
+  for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+    fs::path candidate = base / ("lumbra-test-" + std::to_string(random() % 1000000000));
+    if (fs::create_directory(candidate, ec)) path_ = candidate.string();
+  }
 }
 
 TempDir::~TempDir() {
@@ -141,6 +153,76 @@ std::string Coded(const std::vector<std::string>& lines) {
   return out;
 }
 
+bool FileExists(const std::string& path) { return Env::Default()->FileExists(path); }
+
+size_t PeakMemoryKiB() {
+#ifdef _WIN32
+  PROCESS_MEMORY_COUNTERS counters = {};
+  counters.cb = sizeof counters;
+  if (!::K32GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters)) return 0;
+  return counters.PeakWorkingSetSize / 1024;
+#else
+  struct rusage usage;
+  ::getrusage(RUSAGE_SELF, &usage);
+  return static_cast<size_t>(usage.ru_maxrss);
+#endif
+}
+
+std::string MatchedName(std::string_view name) {
+  std::string matched(name);
+#ifdef _WIN32
+  for (char& c : matched) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+#endif
+  return matched;
+}
+
+int RunProgram(CommandSpec command, std::string* out, std::string* error) {
+  if (command.silence_limit_ms == 0) command.silence_limit_ms = 60000;
+  CommandResult result;
+  Status s = Env::Default()->RunCommand(command, &result);
+  EXPECT_TRUE(s.ok()) << s.ToString();
+  if (out) *out = result.output;
+  if (error) *error = result.first_error_line;
+  if (!s.ok() || result.end != CommandResult::End::kExited) return -1;
+  return result.exit_status;
+}
+
+CommandSpec Lumbra(std::vector<std::string> args) {
+  CommandSpec command;
+  command.argv = {LUMBRA_BINARY};
+  command.argv.insert(command.argv.end(), args.begin(), args.end());
+  return command;
+}
+
+CommandSpec Peer(std::vector<std::string> args) {
+  CommandSpec command = Lumbra(std::move(args));
+  command.argv[0] = LUMBRA_TEST_PEER;
+  return command;
+}
+
+struct PeerBeside::Run {
+  std::thread thread;
+};
+
+PeerBeside::PeerBeside(std::vector<std::string> args, const std::string& ready)
+    : run_(std::make_unique<Run>()) {
+  CommandSpec command = Peer(std::move(args));
+  command.silence_limit_ms = 60000;
+  run_->thread = std::thread([command] {
+    CommandResult result;
+    Env::Default()->RunCommand(command, &result);
+  });
+  for (int waited = 0; waited < 30000 && !ready_; waited += 10) {
+    ready_ = FileExists(ready);
+    if (!ready_) Env::Default()->SleepMicros(10000);
+  }
+}
+
+PeerBeside::~PeerBeside() { run_->thread.join(); }
+
+#ifndef _WIN32
 int RunShell(const std::string& command, std::string* out) {
   FILE* p = ::popen(command.c_str(), "r");
   if (p == nullptr) return -1;
@@ -152,6 +234,7 @@ int RunShell(const std::string& command, std::string* out) {
   if (out) *out = text;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+#endif
 
 std::string JunkBytes(uint32_t seed, size_t size, int tab_every) {
   std::string junk;

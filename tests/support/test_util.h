@@ -15,7 +15,8 @@
 
 namespace lumbra::test {
 
-// A fresh folder under /tmp, removed with everything in it when destroyed.
+// A fresh folder in the system's temporary folder, removed with everything
+// in it when destroyed.
 class TempDir {
  public:
   TempDir();
@@ -85,9 +86,49 @@ class FaultEnv : public EnvWrapper {
 // Device table bytes: each line coded and ended by CR LF.
 std::string Coded(const std::vector<std::string>& lines);
 
+bool FileExists(const std::string& path);
+
+// The most memory this process has held so far, in KiB.
+size_t PeakMemoryKiB();
+
+// A file name as this platform matches it: on Windows in any case, so a
+// look-up may give back the name in the case it was asked in.
+std::string MatchedName(std::string_view name);
+
+// Runs a program (argv[0] its path) to its end through Env::RunCommand, at
+// most a minute; returns its exit status (-1 when it could not be started or
+// was stopped), its standard output in *out and the first line of its
+// standard error in *error.
+int RunProgram(CommandSpec command, std::string* out = nullptr, std::string* error = nullptr);
+
+// The program itself, and the peer that plays another program
+// (tests/peer/peer_main.cc), with these arguments.
+CommandSpec Lumbra(std::vector<std::string> args);
+CommandSpec Peer(std::vector<std::string> args);
+
+// The peer running beside the test, for what another program does at the
+// same time (holding a lock, say): started in a thread of its own, it is
+// waited for, at most 30 s, until it has made the file `ready`; destroyed,
+// it waits for the peer's end.
+class PeerBeside {
+ public:
+  PeerBeside(std::vector<std::string> args, const std::string& ready);
+  ~PeerBeside();
+  PeerBeside(const PeerBeside&) = delete;
+  PeerBeside& operator=(const PeerBeside&) = delete;
+  bool ready() const { return ready_; }
+
+ private:
+  struct Run;
+  std::unique_ptr<Run> run_;
+  bool ready_ = false;
+};
+
+#ifndef _WIN32
 // Runs a command through the shell; returns its exit status and, when out is
-// given, its standard output.
+// given, its standard output. POSIX only: tests that need a shell say so.
 int RunShell(const std::string& command, std::string* out = nullptr);
+#endif
 
 // `size` pseudo-random bytes 0x00-0xFF from `seed`, one in `tab_every` of
 // them a tab, so parsers see fields of every shape.
@@ -97,8 +138,9 @@ std::string JunkBytes(uint32_t seed, size_t size, int tab_every);
 // fails the test that asks for it.
 std::string TestData(std::string_view relative_path);
 
-// Speed checks skip themselves in sanitizer and debug builds, where times say
-// nothing about the program: `if (!TimingIsMeaningful()) GTEST_SKIP();`
+// Speed checks skip themselves in sanitizer and debug builds and under Wine,
+// where times say nothing about the program:
+// `if (!TimingIsMeaningful()) GTEST_SKIP();`
 inline bool TimingIsMeaningful() {
 #ifdef LUMBRA_TIMING_UNRELIABLE
   return false;

@@ -5,6 +5,7 @@
 #include "backends/aurora/dbf_format.h"
 #include "backends/aurora/dbf_values.h"
 #include "platform/env.h"
+#include "text/paths.h"
 
 namespace lumbra {
 namespace {
@@ -87,7 +88,7 @@ uint32_t AddMemo(std::string* fpt, std::string_view text) {
 
 std::string MemoPath(const std::string& path) {
   size_t dot = path.find_last_of('.');
-  size_t slash = path.find_last_of('/');
+  size_t slash = LastPathSeparator(path);
   std::string base = dot == std::string::npos || (slash != std::string::npos && dot < slash)
                          ? path
                          : path.substr(0, dot);

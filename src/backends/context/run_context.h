@@ -40,6 +40,10 @@ struct RunContext {
     return JoinPath(program_dir, system_path);
   }
   void Log(std::string_view message) { log->Write(message); }
+  // Shows an error to the person at the desk the way the system does: in a
+  // message box where one can be seen (and dialogs is set), else as a line
+  // on standard error. The caller logs it as well.
+  void ShowError(std::string_view text);
   // A failure the office should hear of: logged, and kept for the run
   // report with the trouble it shows.
   void LogFailure(Trouble trouble, std::string_view message) {
@@ -51,6 +55,7 @@ struct RunContext {
   RunLog* log;
   std::string work_dir;
   std::string program_dir;
+  bool dialogs = true;
 
   std::string BackendName;
   std::string DataPath;

@@ -1,11 +1,11 @@
 #include "backends/database/data_source.h"
 
-#include <cstdlib>
 #include <memory>
 
 #include "backends/database/connection.h"
 #include "backends/database/database.h"
 #include "platform/env.h"
+#include "platform/process_end.h"
 #include "text/passwords.h"
 #include "backends/context/run_context.h"
 
@@ -75,7 +75,7 @@ ConnectionOptions PassConnectionOptions(RunContext& ctx) {
                        " s and more; the pass ends here, and what it had not committed is posted "
                        "by the next pass");
     ctx.report.Abandon();
-    std::_Exit(kExitDatabaseSilent);
+    EndProcessAtOnce(kExitDatabaseSilent);
   };
   return options;
 }

@@ -5,6 +5,9 @@
 #ifndef LUMBRA_BACKENDS_DATABASE_ODBC_API_H_
 #define LUMBRA_BACKENDS_DATABASE_ODBC_API_H_
 
+#ifdef _WIN32
+#include "platform/win_api.h"  // Windows' ODBC headers build on its types
+#endif
 #include <sql.h>
 #include <sqlext.h>
 

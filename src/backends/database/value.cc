@@ -1,5 +1,8 @@
 #include "backends/database/value.h"
 
+#ifdef _WIN32
+#include "platform/win_api.h"  // Windows' ODBC headers build on its types
+#endif
 #include <sql.h>
 #include <sqlext.h>
 

@@ -156,7 +156,7 @@ class CurlHttpClient : public HttpClient {
 
 }  // namespace
 
-std::unique_ptr<HttpClient> NewCurlHttpClient(const HttpLimits& limits) {
+std::unique_ptr<HttpClient> NewHttpClient(const HttpLimits& limits) {
   return std::make_unique<CurlHttpClient>(limits);
 }
 

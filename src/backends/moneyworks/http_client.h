@@ -1,7 +1,6 @@
 // HttpClient: the one HTTP operation the MoneyWorks back-end needs, a GET
 // with request headers, behind an interface so the platform side can be
-// swapped and tests can make any request fail. The libcurl implementation
-// lives in curl_http_client.cc.
+// swapped and tests can make any request fail.
 #ifndef LUMBRA_BACKENDS_MONEYWORKS_HTTP_CLIENT_H_
 #define LUMBRA_BACKENDS_MONEYWORKS_HTTP_CLIENT_H_
 
@@ -50,7 +49,10 @@ struct HttpLimits {
   size_t max_body_bytes = size_t{256} << 20;
 };
 
-std::unique_ptr<HttpClient> NewCurlHttpClient(const HttpLimits& limits = HttpLimits());
+// The client of this platform: libcurl's on POSIX (curl_http_client.cc); on
+// Windows, for now, a stand-in whose every request fails with the reason
+// (win_http_client.cc).
+std::unique_ptr<HttpClient> NewHttpClient(const HttpLimits& limits = HttpLimits());
 
 }  // namespace lumbra::moneyworks
 

@@ -187,7 +187,7 @@ void ReadJobLine(RunContext& ctx) {
 void ExportMoneyWorks(RunContext& ctx) {
   moneyworks::HttpLimits limits;
   limits.silence_ms = static_cast<long>(ctx.time_limits.http_seconds) * 1000;
-  std::unique_ptr<moneyworks::HttpClient> http = moneyworks::NewCurlHttpClient(limits);
+  std::unique_ptr<moneyworks::HttpClient> http = moneyworks::NewHttpClient(limits);
   ExportMoneyWorks(ctx, http.get());
 }
 

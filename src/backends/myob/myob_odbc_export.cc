@@ -1,7 +1,6 @@
 #include "backends/myob/myob_odbc_export.h"
 
 #include <array>
-#include <cstdio>
 #include <memory>
 #include <unordered_map>
 #include <vector>
@@ -223,7 +222,7 @@ std::string OneLineStreet(std::string_view street) {
 void ExportMyobOdbc(RunContext& ctx) {
   Status s = ExportThroughOdbc(ctx);
   if (s.ok()) return;
-  std::fprintf(stderr, "lumbra: MYOB ODBC export stopped: %s\n", s.message().c_str());
+  ctx.ShowError("MYOB ODBC export stopped: " + s.message());
   ctx.Log("MYOB ODBC export stopped: " + s.message());
   ctx.report.Failed(TroubleOf(s, Trouble::kDatabaseSilent),
                     "MYOB ODBC export stopped: " + s.message());

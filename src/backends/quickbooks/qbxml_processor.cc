@@ -122,6 +122,12 @@ Status CreateRequestProcessor(Env* env, const QbxmlProcessorOptions& options,
                               const std::string& working_dir,
                               std::unique_ptr<RequestProcessor>* processor) {
   processor->reset();
+#ifdef _WIN32
+  // On Windows the processor is QuickBooks' own COM component, which this
+  // program does not reach yet; no command stands in for it there.
+  (void)env, (void)working_dir;
+  return Status::NotSupported(std::string(kProcessorNotAvailable));
+#endif
   if (options.command_line.empty()) return Status::NotFound(std::string(kProcessorNotAvailable));
   processor->reset(new CommandRequestProcessor(env, options, working_dir));
   return Status::OK();

@@ -80,7 +80,8 @@ QbxmlProcessorOptions QbxmlProcessorOptionsFromEnvironment(Env* env, int silence
 // standard output, taken as bytes, as the response. Exit status 0 is
 // success. Any other end fails, described by the command's first line of
 // standard error, or by kProcessorNotAvailable when it wrote none. Creating
-// it fails with kProcessorNotAvailable when there is no command.
+// it fails with kProcessorNotAvailable when there is no command, and always
+// on Windows, where the processor is a COM component.
 Status CreateRequestProcessor(Env* env, const QbxmlProcessorOptions& options,
                               const std::string& working_dir,
                               std::unique_ptr<RequestProcessor>* processor);

@@ -1,7 +1,5 @@
 #include "backends/quickbooks/qbxml_round_trip.h"
 
-#include <cstdio>
-
 #include "backends/context/run_context.h"
 #include "text/xml_encoding.h"
 
@@ -27,12 +25,9 @@ std::string OneLine(std::string text) {
   return text;
 }
 
-// Where Windows shows a message box and waits for OK, this platform writes
-// the description on standard error and goes on.
 void ShowFailure(RunContext& ctx, const std::string& request, const char* step,
                  const std::string& description, const std::string& detail) {
-  std::fprintf(stderr, "%s\n", description.c_str());
-  std::fflush(stderr);
+  ctx.ShowError(description);
   ctx.Log("qbXML " + RequestName(request) + " failed at " + step + ", no answer taken: " +
           description + (detail.empty() ? "" : " (" + detail + ")"));
   ctx.report.Failed(Trouble::kDatabaseSilent, "QuickBooks gave no answer to the qbXML " +
