@@ -68,8 +68,9 @@ std::string QbxmlRoundTrip(RunContext& ctx, const std::string& request,
     ShowFailure(ctx, request, step, OneLine(s.message()), processor->FailureDetail());
     return std::string();
   }
+  std::string note = processor->AnswerNote();
   ctx.Log("qbXML " + RequestName(request) + " answered: " + std::to_string(response.size()) +
-          " bytes");
+          " bytes" + (note.empty() ? "" : " (" + note + ")"));
   return response;
 }
 
