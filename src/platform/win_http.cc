@@ -1,6 +1,5 @@
 #include "platform/win_http.h"
 
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -70,14 +69,15 @@ void ReadHeaders(HINTERNET request, WinHttpReply* reply) {
 }  // namespace
 
 Status WinHttpGet(const std::string& url, const std::vector<std::string>& headers,
-                  long time_limit_ms, size_t max_body, WinHttpReply* reply) {
+                  const WinHttpLimits& limits, WinHttpReply* reply) {
   *reply = WinHttpReply();
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(time_limit_ms);
+  const long time_limit_ms = limits.silence_ms;
+  const size_t max_body = limits.max_body;
   std::wstring wide_url = WidenCp1252(url);
   URL_COMPONENTS parts = {};
   parts.dwStructSize = sizeof parts;
   parts.dwHostNameLength = parts.dwUrlPathLength = parts.dwExtraInfoLength = DWORD(-1);
-  if (!::WinHttpCrackUrl(wide_url.c_str(), 0, 0, &parts)) return Failed("bad URL", time_limit_ms);
+  if (!::WinHttpCrackUrl(wide_url.c_str(), 0, 0, &parts)) return Failed("bad URL", 0);
   std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
   std::wstring path(parts.lpszUrlPath, parts.dwUrlPathLength);
   path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
@@ -85,8 +85,9 @@ Status WinHttpGet(const std::string& url, const std::vector<std::string>& header
   Internet session(::WinHttpOpen(L"Lumbra", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                                  WINHTTP_NO_PROXY_BYPASS, 0));
   if (session.get() == nullptr) return Failed("HTTP client not started", time_limit_ms);
-  const int limit = static_cast<int>(time_limit_ms);
-  ::WinHttpSetTimeouts(session.get(), limit, limit, limit, limit);
+  const int connect = static_cast<int>(limits.connect_ms);
+  const int silence = static_cast<int>(limits.silence_ms);
+  ::WinHttpSetTimeouts(session.get(), connect, connect, silence, silence);
   Internet connection(::WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
   if (connection.get() == nullptr) return Failed("no connection", time_limit_ms);
   DWORD flags = parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
@@ -95,7 +96,7 @@ Status WinHttpGet(const std::string& url, const std::vector<std::string>& header
   if (request.get() == nullptr) return Failed("no request", time_limit_ms);
   // Wine applies the timeouts above to everything but the wait for the
   // response's headers, which this one bounds.
-  DWORD receive = static_cast<DWORD>(time_limit_ms);
+  DWORD receive = static_cast<DWORD>(limits.silence_ms);
   ::WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &receive,
                      sizeof receive);
   // Redirects are not followed, as a server answer is judged as it stands.
@@ -111,7 +112,7 @@ Status WinHttpGet(const std::string& url, const std::vector<std::string>& header
   }
   if (!::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                             WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
-    return Failed("request not sent", time_limit_ms);
+    return Failed("request not sent", limits.connect_ms);
   }
   if (!::WinHttpReceiveResponse(request.get(), nullptr)) {
     return Failed("no response", time_limit_ms);
@@ -122,10 +123,6 @@ Status WinHttpGet(const std::string& url, const std::vector<std::string>& header
   reply->status = static_cast<long>(status);
   ReadHeaders(request.get(), reply);
   for (;;) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      return Status::IOError("response body: timed out after " + std::to_string(time_limit_ms) +
-                             " ms");
-    }
     DWORD available = 0;
     if (!::WinHttpQueryDataAvailable(request.get(), &available)) {
       return Failed("response body cut short", time_limit_ms);

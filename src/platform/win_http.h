@@ -18,12 +18,21 @@ struct WinHttpReply {
   std::string body;
 };
 
+// A request fails when the connection is not made within connect_ms, when
+// nothing arrives for silence_ms (the response's headers, then each part of
+// its body), or when the body passes max_body bytes. An answer that keeps
+// coming takes as long as it takes.
+struct WinHttpLimits {
+  long connect_ms = 30000;
+  long silence_ms = 30000;
+  size_t max_body = size_t{256} << 20;
+};
+
 // Fetches url (http or https, already percent-encoded) directly, without a
-// proxy, sending each of headers ("Name: value") as given. time_limit_ms
-// bounds the whole request, connecting included; a body past max_body
-// bytes fails. Any HTTP status that arrived is OK here.
+// proxy, sending each of headers ("Name: value") as given. Any HTTP status
+// that arrived is OK here.
 Status WinHttpGet(const std::string& url, const std::vector<std::string>& headers,
-                  long time_limit_ms, size_t max_body, WinHttpReply* reply);
+                  const WinHttpLimits& limits, WinHttpReply* reply);
 
 }  // namespace lumbra
 

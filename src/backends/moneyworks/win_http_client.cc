@@ -15,7 +15,10 @@ class WinHttpClient : public HttpClient {
              HttpResponse* response) override {
     *response = HttpResponse();
     WinHttpReply reply;
-    Status s = WinHttpGet(url, headers, limits_.timeout_ms, limits_.max_body_bytes, &reply);
+    // This limit bounds each wait: for the connection, and for each part of
+    // the answer.
+    const WinHttpLimits limits{limits_.timeout_ms, limits_.timeout_ms, limits_.max_body_bytes};
+    Status s = WinHttpGet(url, headers, limits, &reply);
     if (!s.ok()) return s;
     response->status = reply.status;
     response->headers = std::move(reply.headers);
