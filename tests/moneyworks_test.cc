@@ -12,6 +12,7 @@
 #include "backends/moneyworks/application.h"
 #include "backends/moneyworks/http_client.h"
 #include "text/cp1252.h"
+#include "platform/com_object.h"
 #include "text/lines.h"
 #include "run/run_driver.h"
 #include "text/text_fields.h"
@@ -97,17 +98,18 @@ Lines Table(const test::TempDir& dir, std::string_view table) {
   return rows;
 }
 
-// The Windows program has no HTTP client yet (its stand-in fails every
-// request, as the last test checks): the tests against the fake server skip
-// there.
-bool HttpClientBuilt() {
-#ifdef _WIN32
-  return false;
-#else
-  return true;
-#endif
+// The ways to MoneyWorks: a Datacentre over HTTP, on every platform, and on
+// Windows MoneyWorks' own COM object, played by the fake component
+// (tests/fakes), whose "document" is the folder of exports below, as
+// MoneyWorks writes them (tests/data/moneyworks/scratch).
+enum class Way { kDatacentre, kCom };
+std::vector<Way> Ways() {
+  if (ComAvailable()) return {Way::kDatacentre, Way::kCom};
+  return {Way::kDatacentre};
 }
-constexpr const char* kNoHttpClient = "the Windows program has no HTTP client yet";
+const char* Name(Way way) { return way == Way::kCom ? "COM" : "Datacentre"; }
+const std::string kScratchExports =
+    std::string(LUMBRA_SOURCE_DIR) + "/tests/data/moneyworks/scratch";
 
 void Export(const test::TempDir& dir, const std::string& data_path, long silence_ms = 5000) {
   dir.MakeDir("1");  // the run driver sees to it before any export
@@ -169,37 +171,60 @@ TEST(MoneyWorksText, Utf8BecomesWindows1252) {
 }
 
 TEST(MoneyWorksExport, TurnsTheFourExportsIntoDeviceTables) {
-  if (!HttpClientBuilt()) GTEST_SKIP() << kNoHttpClient;
-  FakeDatacentre server;
-  test::TempDir dir;
-  Export(dir, server.Url());
+  for (Way way : Ways()) {
+    FakeDatacentre server;
+    test::TempDir dir;
+    test::ScopedEnvVar com_log(test::kFakeComLog, dir.Path("com.log"));
+    Export(dir, way == Way::kCom ? kScratchExports : server.Url());
 
-  // Expected in tests/data/moneyworks/tables. Customers: the address is
-  // trimmed as part of the whole row, so a blank before an address whose
-  // first part is empty stays.
-  for (std::string table : {"Customers", "Suppliers", "Accounts", "StockItems", "Activity", "Jobs"}) {
-    EXPECT_EQ(Table(dir, table), SplitLines(test::TestData("moneyworks/tables/" + table + ".txt")))
-        << table;
-  }
-  // The scratch file stays behind, holding the jobs export at its positions.
-  EXPECT_EQ(dir.Read("tempdb.dat"), test::TestData("moneyworks/tempdb.dat"));
+    // Expected in tests/data/moneyworks/tables. Customers: the address is
+    // trimmed as part of the whole row, so a blank before an address whose
+    // first part is empty stays.
+    for (std::string table :
+         {"Customers", "Suppliers", "Accounts", "StockItems", "Activity", "Jobs"}) {
+      EXPECT_EQ(Table(dir, table),
+                SplitLines(test::TestData("moneyworks/tables/" + table + ".txt")))
+          << Name(way) << " " << table;
+    }
+    // The scratch file stays behind, holding the jobs export.
+    EXPECT_EQ(dir.Read("tempdb.dat"), test::TestData("moneyworks/scratch/Job.txt")) << Name(way);
 
-  // The version, asked without a login, then the four exports, each asking for its
-  // fields by report layout (tests/data/moneyworks/requests.txt).
-  std::vector<test::HttpRequest> requests = server.requests();
-  Lines targets;
-  for (const test::HttpRequest& request : requests) targets.push_back(request.target);
-  EXPECT_EQ(targets, SplitLines(test::TestData("moneyworks/requests.txt")));
-  EXPECT_TRUE(requests.at(0).Values("Authorization").empty());
-  for (size_t i = 1; i < requests.size(); ++i) {
-    EXPECT_EQ(requests[i].Values("Authorization"), Lines{kDocumentLogin});
+    if (way == Way::kCom) {
+      // An object made and let go, then the one used, late-bound by name.
+      const std::string scratch = dir.Path("tempdb.dat");
+      EXPECT_EQ(SplitLines(dir.Read("com.log")),
+                (Lines{"Create\tMoneyWorks.Application", "Release\tMoneyWorks.Application",
+                       "Create\tMoneyWorks.Application", "Open\t" + kScratchExports,
+                       "Export\tName\t\t" + scratch, "Export\tAccount\t\t" + scratch,
+                       "Export\tProduct\t\t" + scratch, "Export\tJob\t\t" + scratch, "Quit",
+                       "Release\tMoneyWorks.Application"}));
+      continue;
+    }
+    // The version, asked without a login, then the four exports, each asking for its
+    // fields by report layout (tests/data/moneyworks/requests.txt).
+    std::vector<test::HttpRequest> requests = server.requests();
+    Lines targets;
+    for (const test::HttpRequest& request : requests) targets.push_back(request.target);
+    EXPECT_EQ(targets, SplitLines(test::TestData("moneyworks/requests.txt")));
+    EXPECT_TRUE(requests.at(0).Values("Authorization").empty());
+    for (size_t i = 1; i < requests.size(); ++i) {
+      EXPECT_EQ(requests[i].Values("Authorization"), Lines{kDocumentLogin});
+    }
+    // Each export is written as MoneyWorks itself writes it.
+    auto http = moneyworks::NewHttpClient();
+    moneyworks::Application mw(Env::Default(), http.get());
+    ASSERT_TRUE(mw.Open(server.Url()).ok());
+    for (std::string table : {"Name", "Account", "Product", "Job"}) {
+      ASSERT_TRUE(mw.Export(table, "", dir.Path(table + ".txt")).ok());
+      EXPECT_EQ(dir.Read(table + ".txt"), test::TestData("moneyworks/scratch/" + table + ".txt"))
+          << table;
+    }
   }
 }
 
 // Values that hold line breaks, records cut short, stray bytes: each record
 // is read as far as it goes.
 TEST(MoneyWorksExport, ReadsOddAnswersAsFarAsTheyGo) {
-  if (!HttpClientBuilt()) GTEST_SKIP() << kNoHttpClient;
   FakeDatacentre server;
   server.replies["Job"] = {
       200, {}, "\xEF\xBB\xBFJ2\tline one\nline two\tC\x01\t2024\t\r\n\r\nJ3\t\xFF\r\n"};
@@ -210,7 +235,6 @@ TEST(MoneyWorksExport, ReadsOddAnswersAsFarAsTheyGo) {
 }
 
 TEST(MoneyWorksExport, LogsInToTheFolderWhenTheServerAsks) {
-  if (!HttpClientBuilt()) GTEST_SKIP() << kNoHttpClient;
   for (bool quiet_version : {false, true}) {
     FakeDatacentre server;
     server.folder_required = true;
@@ -237,7 +261,6 @@ TEST(MoneyWorksExport, LogsInToTheFolderWhenTheServerAsks) {
 
 // A wrong login, or a folder login the server wants and the URL lacks.
 TEST(MoneyWorksExport, RefusedLoginLeavesEveryTableAlone) {
-  if (!HttpClientBuilt()) GTEST_SKIP() << kNoHttpClient;
   for (bool folder_required : {false, true}) {
     FakeDatacentre server;
     server.folder_required = folder_required;
@@ -260,7 +283,6 @@ TEST(MoneyWorksExport, RefusedLoginLeavesEveryTableAlone) {
 // An export that fails writes no scratch file, so deleting it fails too and
 // the next section reads nothing either; the one after that is read again.
 TEST(MoneyWorksExport, AFailedExportCostsItsSectionAndTheNext) {
-  if (!HttpClientBuilt()) GTEST_SKIP() << kNoHttpClient;
   struct Case {
     const char* table;
     test::HttpReply reply;
@@ -277,29 +299,38 @@ TEST(MoneyWorksExport, AFailedExportCostsItsSectionAndTheNext) {
       {"Product", {200, {}, std::string(4000, 'x'), test::HttpReply::Mode::kCutShort},
        {"Customers", "Suppliers", "Accounts"}, {"StockItems", "Activity", "Jobs"}, "Product"},
   };
-  for (const Case& c : cases) {
-    FakeDatacentre server;
-    server.replies[c.table] = c.reply;
-    test::TempDir dir;
-    auto start = std::chrono::steady_clock::now();
-    Export(dir, server.Url(), /*silence_ms=*/1000);
-    if (test::TimingIsMeaningful()) {  // the time limit holds
-      EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  for (Way way : Ways()) {
+    for (const Case& c : cases) {
+      FakeDatacentre server;
+      server.replies[c.table] = c.reply;
+      // The fake object fails that table's export, saying why.
+      test::ScopedEnvVar fail(test::kFakeMoneyWorksFail, way == Way::kCom ? c.table : "");
+      test::TempDir dir;
+      auto start = std::chrono::steady_clock::now();
+      Export(dir, way == Way::kCom ? kScratchExports : server.Url(), /*silence_ms=*/1000);
+      if (test::TimingIsMeaningful()) {  // the time limit holds
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+      }
+      for (std::string_view t : c.written) {
+        EXPECT_GT(Table(dir, t).size(), 1u) << Name(way) << " " << c.table << " " << t;
+      }
+      for (std::string_view t : c.lost) {
+        EXPECT_FALSE(dir.Exists("1\\" + std::string(t) + ".dat"))
+            << Name(way) << " " << c.table << " " << t;
+      }
+      // The object's own description, and its error code.
+      const std::string logged =
+          way == Way::kCom ? "The " + std::string(c.table) +
+                                 " table could not be exported (HRESULT 0x80040408)"
+                           : c.logged;
+      EXPECT_NE(dir.Read("Lumbra.log").find(logged), std::string::npos) << logged;
     }
-    for (std::string_view t : c.written) {
-      EXPECT_GT(Table(dir, t).size(), 1u) << c.table << " " << t;
-    }
-    for (std::string_view t : c.lost) {
-      EXPECT_FALSE(dir.Exists("1\\" + std::string(t) + ".dat")) << c.table << " " << t;
-    }
-    EXPECT_NE(dir.Read("Lumbra.log").find(c.logged), std::string::npos) << c.logged;
   }
 }
 
 // Only silence counts: an answer that keeps coming, however slowly, is taken
 // whole; "httptimeout=" sets how much silence a pass puts up with.
 TEST(MoneyWorksExport, SlowAnswersAreTakenSilentOnesGivenUp) {
-  if (!HttpClientBuilt()) GTEST_SKIP() << kNoHttpClient;
   FakeDatacentre server;
   server.replies["Product"] = {200, {}, test::TestData("moneyworks/exports/Product.txt"),
                                test::HttpReply::Mode::kSlow, /*pause_ms=*/400};
@@ -316,21 +347,27 @@ TEST(MoneyWorksExport, SlowAnswersAreTakenSilentOnesGivenUp) {
 }
 
 TEST(MoneyWorksPass, SettingsNameTheServerAndTheDevicesGetTheTables) {
-  if (!HttpClientBuilt()) GTEST_SKIP() << kNoHttpClient;
-  FakeDatacentre server;
-  server.document = "Acme%20Widgets.mwd3";  // what a DataPath ending in "/" names
-  test::TempDir dir;
-  dir.Write("2\\transact.xml", "20240105    Messages\tText\thello\r\n");
-  dir.Write("Lumbra.ini", "appname=MoneyWorks Gold\r\npath=moneyworks://" + std::string(kLogin) +
-                              "@127.0.0.1:" + std::to_string(server.port()) + "/\r\n");
-  test::TestRun run(dir);
-  RunPass(run.ctx());
-  EXPECT_EQ(Table(dir, "Customers").size(), 2u);
-  EXPECT_EQ(dir.Read("2\\StockItems.dat"), dir.Read("1\\StockItems.dat"));
-  EXPECT_EQ(server.requests().back().target.substr(0, 30), "/REST/Acme%20Widgets.mwd3/expo");
-  // The intake's staging file gave way to the exports; the last one stays.
-  EXPECT_FALSE(dir.Exists("2\\transact.xml"));
-  EXPECT_TRUE(dir.Read("tempdb.dat").starts_with("Code\tDescription\t\tClient\t"));
+  for (Way way : Ways()) {
+    FakeDatacentre server;
+    server.document = "Acme%20Widgets.mwd3";  // what a DataPath ending in "/" names
+    test::TempDir dir;
+    dir.Write("2\\transact.xml", "20240105    Messages\tText\thello\r\n");
+    const std::string path =
+        way == Way::kCom ? kScratchExports
+                         : "moneyworks://" + std::string(kLogin) + "@127.0.0.1:" +
+                               std::to_string(server.port()) + "/";
+    dir.Write("Lumbra.ini", "appname=MoneyWorks Gold\r\npath=" + path + "\r\n");
+    test::TestRun run(dir);
+    RunPass(run.ctx());
+    EXPECT_EQ(Table(dir, "Customers").size(), 2u) << Name(way);
+    EXPECT_EQ(dir.Read("2\\StockItems.dat"), dir.Read("1\\StockItems.dat")) << Name(way);
+    if (way == Way::kDatacentre) {
+      EXPECT_EQ(server.requests().back().target.substr(0, 30), "/REST/Acme%20Widgets.mwd3/expo");
+    }
+    // The intake's staging file gave way to the exports; the last one stays.
+    EXPECT_FALSE(dir.Exists("2\\transact.xml")) << Name(way);
+    EXPECT_TRUE(dir.Read("tempdb.dat").starts_with("Code\tDescription\t\tClient\t")) << Name(way);
+  }
 }
 
 TEST(MoneyWorksPass, ServerDownOrAFileOnDiskExportsNothing) {
@@ -347,9 +384,6 @@ TEST(MoneyWorksPass, ServerDownOrAFileOnDiskExportsNothing) {
     std::string log = dir.Read("Lumbra.log");
     EXPECT_NE(log.find("document not opened"), std::string::npos) << data_path;
     EXPECT_NE(log.find("Job export not read"), std::string::npos) << data_path;
-    if (!HttpClientBuilt() && data_path.starts_with("moneyworks:")) {
-      EXPECT_NE(log.find("no HTTP client yet"), std::string::npos) << log;
-    }
   }
 }
 

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <set>
 #include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 #include "backends/quickbooks/qbxml_export.h"
 #include "backends/quickbooks/qbxml_round_trip.h"
@@ -12,6 +16,7 @@ namespace lumbra {
 namespace {
 
 using test::DecodedTable;
+using test::FieldOf;
 using test::Lines;
 
 // The example processor of the README: answers each request with
@@ -30,17 +35,33 @@ void WriteCompany(const test::TempDir& dir) {
   }
 }
 
-// The export run on that company through the example processor.
+// The export run on that company through the processor of the platform:
+// the example command, or on Windows the fake COM component
+// (tests/fakes), which answers from the same files and logs its calls.
 class QbxmlExportTest : public ::testing::Test {
  protected:
-  QbxmlExportTest() : run_(dir_) {
+  QbxmlExportTest()
+      : run_(dir_),
+        com_log_(test::kFakeComLog, dir_.Path("com.log")),
+        com_fail_(test::kFakeProcessorFail, "") {
     dir_.MakeDir("1");
     WriteCompany(dir_);
-    ctx().DataPath = "company";
+    ctx().DataPath = dir_.Path("company");
     options_.command_line = "sh " + kAnswerScript;
   }
   RunContext& ctx() { return run_.ctx(); }
   Lines Table(const std::string& name) { return DecodedTable(dir_, name); }
+  // Makes the processor fail: a command (POSIX), or the fake component's
+  // failing step (Windows).
+  void FailWith(const std::string& how) {
+    if (test::ProcessorCommands()) {
+      options_.command_line = how;
+    } else {
+      com_fail_.Set(how);
+    }
+  }
+  // The fake component's calls, one a line, tab-separated.
+  Lines ComCalls() { return SplitLines(dir_.Read("com.log")); }
 
   // Runs the export and returns what it wrote on standard error.
   std::string Export() {
@@ -52,10 +73,10 @@ class QbxmlExportTest : public ::testing::Test {
   test::TempDir dir_;
   test::TestRun run_;
   QbxmlProcessorOptions options_;
+  test::ScopedEnvVar com_log_, com_fail_;
 };
 
 TEST_F(QbxmlExportTest, WireResponsesBecomeTables) {
-  if (!test::ProcessorCommands()) GTEST_SKIP() << test::kNoProcessorCommands;
   // Around the example processor: keep each request and what the
   // environment told the command.
   options_.command_line =
@@ -64,12 +85,33 @@ TEST_F(QbxmlExportTest, WireResponsesBecomeTables) {
       "sh " + kAnswerScript + " < req.$n";
   EXPECT_EQ(Export(), "");
 
-  // The requests exactly as written, no line break added, one command each.
-  EXPECT_EQ(dir_.Read("req.0"), kItemQueryRequest);
-  EXPECT_EQ(dir_.Read("req.1"), kVendorQueryRequest);
-  EXPECT_EQ(dir_.Read("req.2"), kInvoiceQueryRequest);
-  EXPECT_FALSE(dir_.Exists("req.3"));
-  EXPECT_EQ(dir_.Read("env.0"), "company|Lumbra");
+  // The requests exactly as written, no line break added, one round trip
+  // each.
+  const std::string requests[] = {std::string(kItemQueryRequest),
+                                  std::string(kVendorQueryRequest),
+                                  std::string(kInvoiceQueryRequest)};
+  if (test::ProcessorCommands()) {
+    for (int n = 0; n < 3; ++n) EXPECT_EQ(dir_.Read("req." + std::to_string(n)), requests[n]);
+    EXPECT_FALSE(dir_.Exists("req.3"));
+    EXPECT_EQ(dir_.Read("env.0"), ctx().DataPath + "|Lumbra");
+  } else {
+    // A new object each time, with its own session; the fake refuses a
+    // ticket that did not come back as it gave it.
+    Lines calls = ComCalls();
+    ASSERT_EQ(calls.size(), 21u);
+    std::set<std::string> tickets;
+    for (int n = 0; n < 3; ++n) {
+      Lines trip(calls.begin() + 7 * n, calls.begin() + 7 * n + 7);
+      std::string ticket = FieldOf(trip[3], 2);
+      tickets.insert(ticket);
+      EXPECT_EQ(trip, (Lines{"Create\tRequestProcessor", "OpenConnection\t\tLumbra",
+                             "BeginSession\t" + ctx().DataPath + "\t2",
+                             "ProcessRequest\t" + ticket + "\t" + requests[n],
+                             "EndSession\t" + ticket, "CloseConnection",
+                             "Release\tRequestProcessor"}));
+    }
+    EXPECT_EQ(tickets.size(), 3u);
+  }
 
   // Expected in tests/data/quickbooks/company-tables. StockItems:
   // inventory and non-inventory items only; sales values before general
@@ -87,7 +129,6 @@ TEST_F(QbxmlExportTest, WireResponsesBecomeTables) {
 }
 
 TEST_F(QbxmlExportTest, IndentedResponsesGiveNoRows) {
-  if (!test::ProcessorCommands()) GTEST_SKIP() << test::kNoProcessorCommands;
   for (const char* query : {"ItemQueryRq", "VendorQueryRq", "InvoiceQueryRq"}) {
     std::string file = "company\\" + std::string(query) + ".xml";
     std::string indented;
@@ -236,7 +277,8 @@ TEST_F(QbxmlExportTest, RoundTripCallsInOrderAndStopsAtTheFirstFailure) {
     return Status::OK();
   };
   EXPECT_EQ(QbxmlRoundTrip(ctx(), "Q1", fake), "answer to Q1");
-  EXPECT_EQ(calls, (Lines{"open /Lumbra", "begin company 2", "process T1 Q1", "end T1", "close"}));
+  EXPECT_EQ(calls, (Lines{"open /Lumbra", "begin " + ctx().DataPath + " 2", "process T1 Q1",
+                          "end T1", "close"}));
 
   for (std::string step : {"begin", "process"}) {
     calls.clear();
@@ -253,91 +295,145 @@ TEST_F(QbxmlExportTest, RoundTripCallsInOrderAndStopsAtTheFirstFailure) {
             std::string::npos);
 }
 
-// The command's first line of standard error describes its failure; a
-// command that says nothing, or never answers, or answers too much, is "not
-// available", and the log tells why.
-TEST_F(QbxmlExportTest, ProcessorCommandFailures) {
-  if (!test::ProcessorCommands()) GTEST_SKIP() << test::kNoProcessorCommands;
+// A failure's description is the one line shown. A command's is its first
+// line of standard error; a command that says nothing, or never answers, or
+// answers too much, is "not available", and the log tells why. The COM
+// component's is its error information, or else the system's text for its
+// error code, which the log names; nothing after the failing call is tried.
+TEST_F(QbxmlExportTest, ProcessorFailures) {
   const std::string kNotAvailable = std::string(kProcessorNotAvailable) + "\n";
   struct Case {
-    const char* command;
-    std::string err, logged;
+    // err: the exact text when it ends with a line feed, else what its one
+    // line holds ("": anything).
+    std::string how, err, logged;
     uint64_t silence_limit_ms = 60000;
-  } const cases[] = {
-      {"echo 'Company file in use' >&2; echo more >&2; exit 1", "Company file in use\n",
-       "(exit status 1)"},
-      {"cat >/dev/null; printf 'partial'; exit 3", kNotAvailable, "(exit status 3)"},
-      {"no-such-processor-command", "not found", ""},
-      {"sleep 20", kNotAvailable, "(no output for 200 ms, killed)", 200},
-      {"yes", kNotAvailable, "(output larger than 4096 bytes, killed)"},
-      {"", kNotAvailable, "failed at creating the request processor"},
   };
+  const std::vector<Case> cases =
+      test::ProcessorCommands()
+          ? std::vector<Case>{
+                {"echo 'Company file in use' >&2; echo more >&2; exit 1", "Company file in use\n",
+                 "(exit status 1)"},
+                {"cat >/dev/null; printf 'partial'; exit 3", kNotAvailable, "(exit status 3)"},
+                {"no-such-processor-command", "not found", ""},
+                {"sleep 20", kNotAvailable, "(no output for 200 ms, killed)", 200},
+                {"yes", kNotAvailable, "(output larger than 4096 bytes, killed)"},
+                {"", kNotAvailable, "failed at creating the request processor"}}
+          : std::vector<Case>{
+                {"BeginSession:Could not open company", "Could not open company\n",
+                 "failed at begin session, no answer taken: Could not open company "
+                 "(HRESULT 0x80040408)"},
+                {"ProcessRequest", "", "(HRESULT 0x80070005)"},
+                {"OpenConnection:QuickBooks is not running", "QuickBooks is not running\n",
+                 "failed at open connection"},
+                {"CloseConnection:busy", "busy\n", "failed at close connection"},
+                {"Create", "", "failed at creating the request processor"}};
   options_.response_limit = 4096;
   for (const Case& c : cases) {
-    options_.command_line = c.command;
+    FailWith(c.how);
     options_.silence_limit_ms = c.silence_limit_ms;
+    dir_.Write("com.log", "");
     ::testing::internal::CaptureStderr();
-    EXPECT_EQ(QbxmlRoundTrip(ctx(), std::string(kItemQueryRequest), options_), "") << c.command;
+    EXPECT_EQ(QbxmlRoundTrip(ctx(), std::string(kItemQueryRequest), options_), "") << c.how;
     std::string err = ::testing::internal::GetCapturedStderr();
-    EXPECT_TRUE(err == c.err || (c.logged.empty() && err.find(c.err) != std::string::npos))
-        << c.command << ": " << err;
+    if (c.err.ends_with("\n")) {
+      EXPECT_EQ(err, c.err) << c.how;
+    } else {
+      EXPECT_TRUE(err.size() > 1 && err.find('\n') == err.size() - 1) << c.how << ": " << err;
+      EXPECT_NE(err.find(c.err), std::string::npos) << c.how << ": " << err;
+    }
     EXPECT_NE(dir_.Read("Lumbra.log").find(c.logged), std::string::npos) << c.logged;
+    if (!test::ProcessorCommands() && c.how != "Create") {
+      // The failing call is the last one before the object is let go.
+      Lines calls = ComCalls();
+      ASSERT_GE(calls.size(), 2u);
+      EXPECT_EQ(FieldOf(calls[calls.size() - 2], 1), c.how.substr(0, c.how.find(':')));
+      EXPECT_EQ(calls.back(), "Release\tRequestProcessor");
+    }
   }
 
   // A slow answer is taken as long as it keeps coming: only silence counts.
-  options_.command_line = "for i in 1 2 3 4 5; do echo \"<Line$i/>\"; sleep 0.3; done";
-  options_.silence_limit_ms = 1200;
-  EXPECT_EQ(QbxmlRoundTrip(ctx(), std::string(kItemQueryRequest), options_).size(), 45u);
+  if (test::ProcessorCommands()) {
+    options_.command_line = "for i in 1 2 3 4 5; do echo \"<Line$i/>\"; sleep 0.3; done";
+    options_.silence_limit_ms = 1200;
+    EXPECT_EQ(QbxmlRoundTrip(ctx(), std::string(kItemQueryRequest), options_).size(), 45u);
+  }
+}
+
+// The component's answer is converted to Windows-1252; what that cannot
+// hold becomes "?", and the log says so once.
+TEST_F(QbxmlExportTest, ComAnswerOutsideWindows1252) {
+  if (test::ProcessorCommands()) GTEST_SKIP() << "only the COM component answers in UTF-16";
+  dir_.Write("company\\ItemQueryRq.xml",
+             "\xEF\xBB\xBF<ItemInventoryRet>\n<Name>Caf\xC3\xA9 \xCE\xA9\xE2\x82\xAC</Name>\n"
+             "</ItemInventoryRet>\n");
+  EXPECT_EQ(QbxmlRoundTrip(ctx(), std::string(kItemQueryRequest), options_),
+            "<ItemInventoryRet>\n<Name>Caf\xE9 ?\x80</Name>\n</ItemInventoryRet>\n");
+  std::string log = dir_.Read("Lumbra.log");
+  EXPECT_NE(log.find("answered: 122 bytes (UTF-16LE)"), std::string::npos) << log;
+  EXPECT_NE(log.find("answer: 1 characters that Windows-1252 cannot hold written as \"?\""),
+            std::string::npos) << log;
 }
 
 // Whole passes of the program, the processor named by the environment as
-// an administrator would set it.
+// an administrator would set it (on Windows: the fake component, told how
+// to fail).
 TEST(QbxmlPassTest, FailingProcessorLeavesTheTablesOfEarlierPasses) {
-  if (!test::ProcessorCommands()) GTEST_SKIP() << test::kNoProcessorCommands;
-#ifndef _WIN32
   test::TempDir dir;
-  dir.Write("Lumbra.ini", "appname=QuickBooks\xAE Premier (database)\r\npath=company\r\n");
+  dir.Write("Lumbra.ini", "appname=QuickBooks\xAE Premier (database)\r\npath=" +
+                              dir.Path("company") + "\r\n");
   WriteCompany(dir);
   dir.MakeDir("2");
-  const std::string pass = std::string(LUMBRA_BINARY) + " --dir " + dir.path() + " 2>" +
-                           dir.Path("err.txt");
-  ASSERT_EQ(test::RunShell("LUMBRA_QBXML_PROCESSOR='sh " + kAnswerScript + "' " + pass), 0);
-  EXPECT_EQ(dir.Read("err.txt"), "");
+  auto pass = [&](const std::string& command, const std::string& com_failure) {
+    CommandSpec spec = test::Lumbra({"--dir", dir.path(), "--no-dialogs"});
+    spec.environment = {{kProcessorCommandVariable, command},
+                        {test::kFakeProcessorFail, com_failure}};
+    std::string err;
+    size_t logged = dir.Read("Lumbra.log").size();
+    EXPECT_EQ(test::RunProgram(spec, nullptr, &err), 0);
+    return std::make_pair(err, dir.Read("Lumbra.log").substr(logged));
+  };
+  auto count = [](const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(pass("sh " + kAnswerScript, "").first, "");
   std::string stock = dir.Read("1\\StockItems.dat");
   EXPECT_EQ(DecodedTable(dir, "StockItems", "2").size(), 4u);
   EXPECT_EQ(DecodedTable(dir, "Customers", "2").size(), 3u);
 
   // QuickBooks refuses: one line each, the pass goes on; the tables stay
   // as the last pass wrote them, and "1\salesorder.txt" is left empty.
-  ASSERT_EQ(test::RunShell("LUMBRA_QBXML_PROCESSOR='echo \"Could not open company\" >&2; exit 2' " +
-                           pass),
-            0);
-  EXPECT_EQ(dir.Read("err.txt"),
-            "Could not open company\nCould not open company\nCould not open company\n");
+  auto [err, log] = pass("echo \"Could not open company\" >&2; exit 2",
+                         "BeginSession:Could not open company");
+  EXPECT_EQ(err, "Could not open company");
+  EXPECT_EQ(count(log, "no answer taken: Could not open company"), 3u);
   EXPECT_EQ(dir.Read("1\\StockItems.dat"), stock);
   EXPECT_EQ(dir.Read("2\\StockItems.dat"), stock);
   EXPECT_EQ(DecodedTable(dir, "Suppliers", "2").size(), 3u);
   EXPECT_EQ(dir.Read("1\\salesorder.txt"), "");
 
   // No processor at all.
-  ASSERT_EQ(test::RunShell("unset LUMBRA_QBXML_PROCESSOR; " + pass), 0);
-  std::string line = std::string(kProcessorNotAvailable) + "\n";
-  EXPECT_EQ(dir.Read("err.txt"), line + line + line);
+  std::tie(err, log) = pass("", "Create");
+  if (test::ProcessorCommands()) {
+    EXPECT_EQ(err, kProcessorNotAvailable);
+  }
+  EXPECT_EQ(count(log, "failed at creating the request processor"), 3u);
   EXPECT_EQ(dir.Read("2\\StockItems.dat"), stock);
 
   // One that falls silent is given up after "qbxmltimeout=" seconds.
-  dir.Write("Lumbra.ini",
-            "appname=QuickBooks\xAE Premier (database)\r\npath=company\r\nqbxmltimeout=1\r\n");
-  auto start = std::chrono::steady_clock::now();
-  ASSERT_EQ(test::RunShell("LUMBRA_QBXML_PROCESSOR='sleep 60' " + pass), 0);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
-  EXPECT_NE(dir.Read("Lumbra.log").find("(no output for 1 s, killed)"), std::string::npos);
-  EXPECT_EQ(dir.Read("2\\StockItems.dat"), stock);
-#endif
+  if (test::ProcessorCommands()) {
+    dir.Write("Lumbra.ini", "appname=QuickBooks\xAE Premier (database)\r\npath=" +
+                                dir.Path("company") + "\r\nqbxmltimeout=1\r\n");
+    auto start = std::chrono::steady_clock::now();
+    std::tie(err, log) = pass("sleep 60", "");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+    EXPECT_NE(log.find("(no output for 1 s, killed)"), std::string::npos) << log;
+    EXPECT_EQ(dir.Read("2\\StockItems.dat"), stock);
+  }
 }
 
 TEST_F(QbxmlExportTest, LargeResponseIsReadWhole) {
-  if (!test::ProcessorCommands()) GTEST_SKIP() << test::kNoProcessorCommands;
   std::string items = "<?xml version=\"1.0\" ?>\n<QBXML>\n<QBXMLMsgsRs>\n"
                       "<ItemQueryRs requestID=\"2\" statusCode=\"0\">\n" +
                       test::Numbered("large/ItemInventoryRet.xml", 100000) +

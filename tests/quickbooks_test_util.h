@@ -17,7 +17,7 @@ namespace lumbra::test {
 using Lines = std::vector<std::string>;
 
 // The Windows program reaches the request processor through COM, never
-// through a command: the tests that drive a command skip there.
+// through a command: there the tests use the fake COM component instead.
 inline bool ProcessorCommands() {
 #ifdef _WIN32
   return false;
@@ -25,8 +25,16 @@ inline bool ProcessorCommands() {
   return true;
 #endif
 }
-inline constexpr const char* kNoProcessorCommands =
-    "the Windows program's request processor is QuickBooks' COM component, not a command";
+
+// Field n (from 1) of a tab-separated line; empty past its last field.
+inline std::string FieldOf(std::string_view line, int n) {
+  for (; n > 1; --n) {
+    size_t tab = line.find('\t');
+    if (tab == std::string_view::npos) return std::string();
+    line.remove_prefix(tab + 1);
+  }
+  return std::string(line.substr(0, line.find('\t')));
+}
 
 // The decoded lines of the device table "<folder>\<name>.dat": the header
 // row, then the data rows in byte order (their order on the devices is the

@@ -49,7 +49,7 @@ std::string NarrowCp1252Lossy(std::wstring_view wide) {
   return Narrow(wide, &lossy);
 }
 
-std::string DescribeWinError(unsigned long code) {
+std::string SystemMessage(unsigned long code) {
   wchar_t* buffer = nullptr;
   DWORD n = ::FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -63,6 +63,11 @@ std::string DescribeWinError(unsigned long code) {
   for (char& c : text) {
     if (c == '\r' || c == '\n') c = ' ';
   }
+  return text;
+}
+
+std::string DescribeWinError(unsigned long code) {
+  std::string text = SystemMessage(code);
   if (text.empty()) text = "Windows error";
   return text + " (" + std::to_string(code) + ")";
 }

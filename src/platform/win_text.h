@@ -26,6 +26,10 @@ Status NarrowCp1252(std::wstring_view wide, std::string_view what, std::string* 
 // such a name never opens another file.
 std::string NarrowCp1252Lossy(std::wstring_view wide);
 
+// The system's text for an error code (a Win32 code or an HRESULT), in one
+// line, without its final full stop; empty when the system has none.
+std::string SystemMessage(unsigned long code);
+
 // The system's description of a Win32 error code, in one line.
 std::string DescribeWinError(unsigned long code);
 

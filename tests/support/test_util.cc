@@ -178,6 +178,29 @@ std::string MatchedName(std::string_view name) {
   return matched;
 }
 
+ScopedEnvVar::ScopedEnvVar(std::string name, const std::string& value) : name_(std::move(name)) {
+  const char* old = std::getenv(name_.c_str());
+  had_ = old != nullptr;
+  if (had_) old_ = old;
+  Set(value);
+}
+
+ScopedEnvVar::~ScopedEnvVar() { Set(had_ ? old_ : std::string()); }
+
+void ScopedEnvVar::Set(const std::string& value) {
+#ifdef _WIN32
+  // The C library's copy and the process's (which components read) alike;
+  // "NAME=" removes it.
+  _putenv((name_ + "=" + value).c_str());
+#else
+  if (value.empty()) {
+    ::unsetenv(name_.c_str());
+  } else {
+    ::setenv(name_.c_str(), value.c_str(), 1);
+  }
+#endif
+}
+
 int RunProgram(CommandSpec command, std::string* out, std::string* error) {
   if (command.silence_limit_ms == 0) command.silence_limit_ms = 60000;
   CommandResult result;

@@ -130,6 +130,30 @@ class PeerBeside {
 int RunShell(const std::string& command, std::string* out = nullptr);
 #endif
 
+// An environment variable of this process set (or, with an empty value,
+// removed) for the object's lifetime, then put back as it was. Programs
+// the test starts, and components it loads, see it.
+class ScopedEnvVar {
+ public:
+  ScopedEnvVar(std::string name, const std::string& value);
+  ~ScopedEnvVar();
+  ScopedEnvVar(const ScopedEnvVar&) = delete;
+  ScopedEnvVar& operator=(const ScopedEnvVar&) = delete;
+  void Set(const std::string& value);
+
+ private:
+  std::string name_;
+  bool had_ = false;
+  std::string old_;
+};
+
+// What the fake COM components of the Windows tests (tests/fakes) take from
+// the environment: the file their calls are logged to, and the step at
+// which they fail.
+inline constexpr const char* kFakeComLog = "LUMBRA_FAKE_COM_LOG";
+inline constexpr const char* kFakeProcessorFail = "LUMBRA_FAKE_QBXML_FAIL";
+inline constexpr const char* kFakeMoneyWorksFail = "LUMBRA_FAKE_MONEYWORKS_FAIL";
+
 // `size` pseudo-random bytes 0x00-0xFF from `seed`, one in `tab_every` of
 // them a tab, so parsers see fields of every shape.
 std::string JunkBytes(uint32_t seed, size_t size, int tab_every);

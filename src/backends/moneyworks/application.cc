@@ -7,8 +7,10 @@
 #include <utility>
 #include <vector>
 
-#include "text/cp1252.h"
+#include "backends/moneyworks/com_application.h"
+#include "platform/com_object.h"
 #include "platform/env.h"
+#include "text/cp1252.h"
 #include "text/lines.h"
 
 namespace lumbra::moneyworks {
@@ -451,21 +453,27 @@ Status Application::Quit() {
   return Status::OK();
 }
 
-Status CreateObject(std::string_view class_name, Env* env, HttpClient* http,
-                    std::unique_ptr<Application>* object) {
+ObjectSource SourceFor(std::string_view data_path, Env* env, HttpClient* http) {
+  DocumentUrl url;
+  return ObjectSource{env, http, ComAvailable() && !ParseDocumentUrl(data_path, &url).ok()};
+}
+
+Status CreateObject(std::string_view class_name, const ObjectSource& source,
+                    std::unique_ptr<AutomationObject>* object) {
   object->reset();
+  if (source.com) return CreateComApplication(class_name, object);
   if (class_name != kApplicationClass) {
     return Status::NotSupported("no automation class " + std::string(class_name));
   }
-  *object = std::make_unique<Application>(env, http);
+  *object = std::make_unique<Application>(source.env, source.http);
   return Status::OK();
 }
 
-Status GetObject(std::string_view path, std::string_view class_name, Env* env, HttpClient* http,
-                 std::unique_ptr<Application>* object) {
+Status GetObject(std::string_view path, std::string_view class_name, const ObjectSource& source,
+                 std::unique_ptr<AutomationObject>* object) {
   object->reset();
   if (!path.empty()) return Status::NotSupported("no running MoneyWorks object to attach to");
-  return CreateObject(class_name, env, http, object);
+  return CreateObject(class_name, source, object);
 }
 
 }  // namespace lumbra::moneyworks

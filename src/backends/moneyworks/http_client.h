@@ -49,9 +49,8 @@ struct HttpLimits {
   size_t max_body_bytes = size_t{256} << 20;
 };
 
-// The client of this platform: libcurl's on POSIX (curl_http_client.cc); on
-// Windows, for now, a stand-in whose every request fails with the reason
-// (win_http_client.cc).
+// The client of this platform: libcurl's on POSIX (curl_http_client.cc),
+// WinHTTP on Windows (win_http_client.cc).
 std::unique_ptr<HttpClient> NewHttpClient(const HttpLimits& limits = HttpLimits());
 
 }  // namespace lumbra::moneyworks

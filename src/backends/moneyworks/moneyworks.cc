@@ -15,7 +15,7 @@
 namespace lumbra {
 namespace {
 
-using moneyworks::Application;
+using moneyworks::AutomationObject;
 
 // Every step runs whatever happened before it; a section reads its export
 // only when no step since the previous section was written failed. Each
@@ -52,14 +52,14 @@ const std::string& Skip(RunContext& ctx, int n) {
 // Creates an instance and lets it go, obtains the object to use as a new
 // instance, and opens the document DataPath names.
 void Connect(RunContext& ctx, moneyworks::HttpClient* http, Steps* steps,
-             std::unique_ptr<Application>* mw) {
+             std::unique_ptr<AutomationObject>* mw) {
+  const moneyworks::ObjectSource source = moneyworks::SourceFor(ctx.DataPath, ctx.env, http);
   {
-    std::unique_ptr<Application> discarded;
-    steps->Check(
-        moneyworks::CreateObject(moneyworks::kApplicationClass, ctx.env, http, &discarded),
-        "automation object not created");
+    std::unique_ptr<AutomationObject> discarded;
+    steps->Check(moneyworks::CreateObject(moneyworks::kApplicationClass, source, &discarded),
+                 "automation object not created");
   }
-  steps->Check(moneyworks::GetObject("", moneyworks::kApplicationClass, ctx.env, http, mw),
+  steps->Check(moneyworks::GetObject("", moneyworks::kApplicationClass, source, mw),
                "automation object not obtained");
   if (*mw != nullptr) steps->Check((*mw)->Open(ctx.DataPath), "document not opened");
 }
@@ -81,7 +81,7 @@ void DeleteScratch(RunContext& ctx, const std::string& scratch, bool exported, S
 // with each line after its heading line in LineBuffer. Returns whether the
 // export was written.
 template <typename ReadLine>
-bool ExportAndRead(RunContext& ctx, Application* mw, std::string_view table,
+bool ExportAndRead(RunContext& ctx, AutomationObject* mw, std::string_view table,
                    const std::string& scratch, Steps* steps, ReadLine read_line) {
   const std::string name(table);
   bool exported = false;
@@ -195,7 +195,7 @@ void ExportMoneyWorks(RunContext& ctx, moneyworks::HttpClient* http) {
   const std::string scratch = ctx.ProgramPath(kMoneyWorksScratchFile);
   Steps steps(ctx);
 
-  std::unique_ptr<Application> mw;
+  std::unique_ptr<AutomationObject> mw;
   Connect(ctx, http, &steps, &mw);
 
   // Names: customers and suppliers.

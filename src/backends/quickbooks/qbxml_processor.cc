@@ -1,6 +1,7 @@
 #include "backends/quickbooks/qbxml_processor.h"
 
-
+#include "backends/quickbooks/com_request_processor.h"
+#include "platform/com_object.h"
 #include "platform/env.h"
 
 namespace lumbra {
@@ -122,12 +123,7 @@ Status CreateRequestProcessor(Env* env, const QbxmlProcessorOptions& options,
                               const std::string& working_dir,
                               std::unique_ptr<RequestProcessor>* processor) {
   processor->reset();
-#ifdef _WIN32
-  // On Windows the processor is QuickBooks' own COM component, which this
-  // program does not reach yet; no command stands in for it there.
-  (void)env, (void)working_dir;
-  return Status::NotSupported(std::string(kProcessorNotAvailable));
-#endif
+  if (ComAvailable()) return CreateComRequestProcessor(processor);
   if (options.command_line.empty()) return Status::NotFound(std::string(kProcessorNotAvailable));
   processor->reset(new CommandRequestProcessor(env, options, working_dir));
   return Status::OK();

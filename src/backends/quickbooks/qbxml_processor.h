@@ -1,7 +1,8 @@
 // The QuickBooks request processor: the outside component that every qbXML
 // exchange goes through, seen through its five operations. On Windows it is
-// a COM class that QuickBooks installs; on this platform QuickBooks runs
-// elsewhere and an administrator's command stands in for it.
+// the COM class that QuickBooks installs (com_request_processor.h); on other
+// platforms QuickBooks runs elsewhere and an administrator's command stands
+// in for it.
 #ifndef LUMBRA_BACKENDS_QUICKBOOKS_QBXML_PROCESSOR_H_
 #define LUMBRA_BACKENDS_QUICKBOOKS_QBXML_PROCESSOR_H_
 
@@ -80,8 +81,9 @@ QbxmlProcessorOptions QbxmlProcessorOptionsFromEnvironment(Env* env, int silence
 // standard output, taken as bytes, as the response. Exit status 0 is
 // success. Any other end fails, described by the command's first line of
 // standard error, or by kProcessorNotAvailable when it wrote none. Creating
-// it fails with kProcessorNotAvailable when there is no command, and always
-// on Windows, where the processor is a COM component.
+// it fails with kProcessorNotAvailable when there is no command. On Windows
+// the processor is always QuickBooks' COM component, and options and
+// working_dir are not used.
 Status CreateRequestProcessor(Env* env, const QbxmlProcessorOptions& options,
                               const std::string& working_dir,
                               std::unique_ptr<RequestProcessor>* processor);

@@ -8,7 +8,8 @@ namespace lumbra {
 struct RunContext;
 
 void ExportQuickBooksIif(RunContext& ctx);
-// Reaches QuickBooks through the command in LUMBRA_QBXML_PROCESSOR.
+// Reaches QuickBooks through its request processor: on Windows its COM
+// component, elsewhere the command in LUMBRA_QBXML_PROCESSOR.
 void ExportQuickBooksQbxml(RunContext& ctx);
 
 }  // namespace lumbra

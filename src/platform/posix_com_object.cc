@@ -1,0 +1,22 @@
+#include "platform/com_object.h"
+
+namespace lumbra {
+namespace {
+
+Status NoCom() { return Status::NotSupported("COM components exist only on Windows"); }
+
+}  // namespace
+
+bool ComAvailable() { return false; }
+
+Status CreateComObject(std::string_view, std::string_view, std::unique_ptr<ComObject>* object) {
+  object->reset();
+  return NoCom();
+}
+
+Status CreateComObjectByName(std::string_view, std::unique_ptr<ComObject>* object) {
+  object->reset();
+  return NoCom();
+}
+
+}  // namespace lumbra
