@@ -17,7 +17,7 @@ DIST_PACKAGES = nsis
 VERSION     = $(shell grep -m1 '^project' CMakeLists.txt | grep -o 'VERSION [0-9.]*' | cut -d' ' -f2)
 DIST        = lumbra-$(VERSION)-windows
 NSIS        = makensis -INPUTCHARSET UTF8 -V2 -DVERSION=$(VERSION) \
-              -DEXE64=$(CURDIR)/$(WIN64)/$(DIST)/lumbra.exe -DEXE32=$(CURDIR)/$(WIN64)/$(DIST)/lumbra32.exe \
+              -DEXE64=$(abspath $(WIN64))/$(DIST)/lumbra.exe -DEXE32=$(abspath $(WIN64))/$(DIST)/lumbra32.exe \
               -DREADME=$(CURDIR)/README.md
 
 .PHONY: all deps install-missing build run test test-sanitize bench clean windows test-windows dist
@@ -82,7 +82,7 @@ test-windows: windows
 	@# The installer is a 32-bit program; without wine32 the same script is
 	@# tested built for amd64.
 	@if [ -x /usr/lib/wine/wine ]; then tools/installer-test.sh lumbra-setup.exe $(WIN64); else \
-	  $(NSIS) -DTARGET=amd64-unicode -DOUTFILE=$(CURDIR)/$(WIN64)/lumbra-setup-amd64.exe packaging/lumbra-setup.nsi && \
+	  $(NSIS) -DTARGET=amd64-unicode -DOUTFILE=$(abspath $(WIN64))/lumbra-setup-amd64.exe packaging/lumbra-setup.nsi && \
 	  tools/installer-test.sh $(WIN64)/lumbra-setup-amd64.exe $(WIN64); fi
 
 # The release archive: both programs (the 32-bit one as lumbra32.exe), the
