@@ -50,7 +50,7 @@ UninstPage uninstConfirm
 UninstPage instfiles
 
 ; The two programs, one of which is installed.
-Section "32-bit program (the drivers and automation servers that exist only in 32 bits)" Sec32
+Section "32-bit program (reaches 32-bit drivers)" Sec32
   SetOutPath "$INSTDIR"
   File "/oname=lumbra.exe" "${EXE32}"
 SectionEnd
@@ -172,11 +172,11 @@ FunctionEnd
 Function SettingsPage
   nsDialogs::Create 1018
   Pop $0
-  ${NSD_CreateLabel} 0 0 100% 24u "Lumbra.ini names the back-end and where its data lies. Leave the back-end empty to write Lumbra.ini yourself later (README.md)."
+  ${NSD_CreateLabel} 0 0 100% 30u "Lumbra.ini names the back-end and where its data lies. Choose $\"(do not write Lumbra.ini)$\" to write it yourself later (README.md); an existing Lumbra.ini is then kept."
   Pop $0
-  ${NSD_CreateLabel} 0 30u 100% 10u "Back-end:"
+  ${NSD_CreateLabel} 0 34u 100% 10u "Back-end:"
   Pop $0
-  ${NSD_CreateDropList} 0 42u 100% 80u ""
+  ${NSD_CreateDropList} 0 46u 100% 80u ""
   Pop $BackendList
   ${NSD_CB_AddString} $BackendList "(do not write Lumbra.ini)"
   ${NSD_CB_AddString} $BackendList "MYOB® Aurora (database)"
@@ -194,9 +194,9 @@ Function SettingsPage
   ${Else}
     ${NSD_CB_SelectString} $BackendList $Backend
   ${EndIf}
-  ${NSD_CreateLabel} 0 62u 100% 10u "Data path (a file or folder of the back-end, or an ODBC connection string):"
+  ${NSD_CreateLabel} 0 66u 100% 10u "Data path (a file or folder of the back-end, or an ODBC connection string):"
   Pop $0
-  ${NSD_CreateText} 0 74u 100% 12u $DataPath
+  ${NSD_CreateText} 0 78u 100% 12u $DataPath
   Pop $PathField
   nsDialogs::Show
 FunctionEnd
