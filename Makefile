@@ -19,8 +19,13 @@ PACKAGES    = cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libcurl4
 # the cross-built tests, Wine to run them, zip's work done by cmake.
 WIN_PACKAGES = cmake make g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix googletest
 WINE_PACKAGES = wine64
+# The installer of `make dist`.
+DIST_PACKAGES = nsis
 VERSION     = $(shell grep -m1 '^project' CMakeLists.txt | grep -o 'VERSION [0-9.]*' | cut -d' ' -f2)
 DIST        = lumbra-$(VERSION)-windows
+NSIS        = makensis -INPUTCHARSET UTF8 -V2 -DVERSION=$(VERSION) \
+              -DEXE64=$(abspath $(WIN64))/$(DIST)/lumbra.exe -DEXE32=$(abspath $(WIN64))/$(DIST)/lumbra32.exe \
+              -DREADME=$(CURDIR)/README.md
 
 .PHONY: all deps install-missing build run test test-sanitize fuzz bench clean windows test-windows dist
 
@@ -91,10 +96,17 @@ test-windows: windows
 	@if [ -x /usr/lib/wine/wine ]; then \
 	  cmake --build $(WIN32) -j $(JOBS) && tools/wine-test.sh $(WIN32) -j $(JOBS); \
 	else echo "wine32 is not installed: the 32-bit program was built, its tests were not run"; fi
+	@$(MAKE) --no-print-directory dist
+	@# The installer is a 32-bit program; without wine32 the same script is
+	@# tested built for amd64.
+	@if [ -x /usr/lib/wine/wine ]; then tools/installer-test.sh lumbra-setup.exe $(WIN64); else \
+	  $(NSIS) -DTARGET=amd64-unicode -DOUTFILE=$(abspath $(WIN64))/lumbra-setup-amd64.exe packaging/lumbra-setup.nsi && \
+	  tools/installer-test.sh $(WIN64)/lumbra-setup-amd64.exe $(WIN64); fi
 
 # The release archive: both programs (the 32-bit one as lumbra32.exe), the
 # README and a sample Lumbra.ini, in $(DIST).zip, to be unzipped into the
-# installation folder.
+# installation folder; and the installer lumbra-setup.exe
+# (packaging/lumbra-setup.nsi).
 dist: windows
 	rm -rf $(WIN64)/$(DIST) $(DIST).zip
 	mkdir -p $(WIN64)/$(DIST)
@@ -104,3 +116,6 @@ dist: windows
 	cd $(WIN64)/$(DIST) && cmake -E tar cf ../../$(DIST).zip --format=zip \
 	  lumbra.exe lumbra32.exe README.md Lumbra.ini
 	@echo "$(DIST).zip"
+	@$(MAKE) --no-print-directory install-missing PKGS="$(DIST_PACKAGES)"
+	$(NSIS) -DOUTFILE=$(CURDIR)/lumbra-setup.exe packaging/lumbra-setup.nsi
+	@echo "lumbra-setup.exe"

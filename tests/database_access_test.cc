@@ -4,7 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <tuple>
+#include <span>
+#include <vector>
 
 #include "backends/database/connection.h"
 #include "backends/database/data_source.h"
@@ -66,11 +67,48 @@ TEST_F(DatabaseAccessTest, DataPathLeadsToTheDriverByTheFilesHeaderAndFailuresAr
   dir_.Write("named.mdb", dir_.Read("shop.db"));
   std::string jet(0x800, '\0');
   dir_.Write("old.mdb", jet.replace(4, 15, "Standard Jet DB"));
-  for (auto [name, kind, driver] : {std::tuple("named.mdb", DataSourceKind::kSqliteFile, "Driver={SQLite3}"),
-                                    std::tuple("old.mdb", DataSourceKind::kAccessFile, "Driver={MDBTools}")}) {
-    ASSERT_TRUE(ResolveDataSource(env, name, dir_.Path(name), &source).ok()) << name;
-    EXPECT_EQ(source.kind, kind) << name;
-    EXPECT_NE(source.connection_string.find(driver), std::string::npos) << name;
+  std::string ace(0x800, '\0');
+  dir_.Write("new.accdb", ace.replace(4, 15, "Standard ACE DB"));
+  const std::string kAce = "Microsoft Access Driver (*.mdb, *.accdb)", kJet = "Microsoft Access Driver (*.mdb)";
+  const std::vector<std::string> all = {"SQLite3", "MDBTools", "microsoft access driver (*.mdb, *.accdb)", kJet};
+  ASSERT_TRUE(ResolveDataSource(env, "named.mdb", dir_.Path("named.mdb"), &source, 30, &all).ok());
+  EXPECT_EQ(source.kind, DataSourceKind::kSqliteFile);
+  EXPECT_EQ(source.connection_string.find("Driver={SQLite3};Database="), 0u) << source.connection_string;
+  EXPECT_TRUE(source.read_only_reason.empty());
+  ASSERT_TRUE(ResolveDataSource(env, "old.mdb", dir_.Path("old.mdb"), &source, 30, &all).ok());
+  EXPECT_EQ(source.kind, DataSourceKind::kAccessFile);
+  EXPECT_NE(source.description.find(std::string(kAccessDrivers[0].name)), std::string::npos);
+  // Access files: on Windows through Microsoft's drivers, read and written,
+  // the newer driver first and Jet's only for the older format; elsewhere
+  // MDB Tools, which can only read.
+  struct Case {
+    std::span<const FileDriver> drivers;
+    bool ace_file;
+    std::vector<std::string> installed;
+    std::string chosen;
+  };
+  for (const Case& c : std::vector<Case>{
+           {kWindowsAccessDrivers, false, {kJet, kAce}, kAce},
+           {kWindowsAccessDrivers, false, {"SQLite3", kJet}, kJet},
+           {kWindowsAccessDrivers, true, {kJet}, ""},
+           {kWindowsAccessDrivers, true, {"MICROSOFT ACCESS DRIVER (*.MDB, *.ACCDB)"}, kAce},
+           {kWindowsAccessDrivers, false, {"MDBTools"}, ""},
+           {kMdbToolsDrivers, true, {"MDBTools"}, "MDBTools"},
+           {kSqliteDrivers, false, {"SQLite", "SQLite3 ODBC Driver"}, "SQLite3 ODBC Driver"},
+       }) {
+    const FileDriver* d = ChooseDriver(c.drivers, c.ace_file, c.installed);
+    EXPECT_EQ(d != nullptr ? std::string(d->name) : "", c.chosen) << c.installed.back();
+    if (d != nullptr) {
+      EXPECT_EQ(d->read_only_reason.empty(), c.drivers.data() != kMdbToolsDrivers);
+    }
+  }
+  // Without a driver for it the file is not opened, and the message says
+  // what to install.
+  const std::vector<std::string> none = {"SQLite"};
+  for (const char* name : {"old.mdb", "new.accdb", "named.mdb"}) {
+    Status s = ResolveDataSource(env, name, dir_.Path(name), &source, 30, &none);
+    EXPECT_TRUE(s.IsNotSupported()) << name;
+    EXPECT_NE(s.message().find("none is installed: install "), std::string::npos) << s.message();
   }
   ASSERT_TRUE(ResolveDataSource(env, "DSN=shop;PWD=secret", "", &source).ok());
   EXPECT_EQ(source.connection_string, "DSN=shop;PWD=secret");
@@ -88,7 +126,8 @@ TEST_F(DatabaseAccessTest, DataPathLeadsToTheDriverByTheFilesHeaderAndFailuresAr
   }
   ASSERT_NE(ctx.DbConnection, nullptr);
   EXPECT_TRUE(ctx.DbConnection->IsOpen());
-  for (const char* message : {"missing.mdb cannot be read", "NoSuchDriver", "database opened: SQLite file"}) {
+  for (const char* message : {"missing.mdb cannot be read", "NoSuchDriver", "database opened: SQLite file",
+                              "through the driver \"SQLite3"}) {
     EXPECT_TRUE(Logged(dir_, message));
   }
 }

@@ -174,7 +174,10 @@ TEST_F(DatabasePostgresTest, RowLockedByAnotherSessionKeepsTheLineUntilTheLockIs
 // stopped) cannot end the statement at its time-out; the pass ends itself,
 // and the next pass posts the whole file, as after a killed pass.
 TEST_F(DatabasePostgresTest, ServerThatStopsAnsweringEndsThePassAndTheNextPassPostsTheFile) {
-#ifndef _WIN32  // never reached there: the suite skips
+#ifdef _WIN32
+  GTEST_SKIP() << "stopping the server's process takes a signal that a Windows program cannot send "
+                  "to the host's processes under Wine";
+#else
   ASSERT_TRUE(test::RunStatements(db_, {"CREATE TABLE \"Slow\" (\"K\" text)",
                                         "CREATE FUNCTION slow() RETURNS trigger AS $$ BEGIN PERFORM "
                                         "pg_sleep(0.9); RETURN NEW; END $$ LANGUAGE plpgsql",

@@ -3,6 +3,8 @@
 // and the file goes only once its lines are in.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "backends/database/connection.h"
 #include "backends/database/database.h"
 #include "intake/intake.h"
@@ -22,6 +24,13 @@ using test::Logged;
 using test::TransactionLine;
 
 constexpr char kAccessIni[] = "appname=MS Access\xAE\r\npath=shop.db\r\n";
+
+// Whether a path ends in the device's file ("7/transact.xml.intake"),
+// whichever separator the system uses.
+bool InDevice(std::string path, std::string_view file) {
+  std::replace(path.begin(), path.end(), '\\', '/');
+  return path.find(file) != std::string::npos;
+}
 
 class DatabasePostingTest : public ::testing::Test {
  protected:
@@ -121,7 +130,7 @@ TEST_F(DatabasePostingTest, FileStaysForALaterPassUntilItsLinesArePosted) {
   dir_.Write("Lumbra.ini", kAccessIni);
   // An unreadable file is not posted and stays.
   test::FaultEnv unreadable([](std::string_view op, const std::string& path) {
-    return op == "ReadFile" && path.find("7/transact.xml.intake") != std::string::npos;
+    return op == "ReadFile" && InDevice(path, "7/transact.xml.intake");
   });
   Intake(&unreadable);
   EXPECT_EQ(Query("SELECT COUNT(*) FROM Orders"), Rows{"0"});
@@ -163,7 +172,7 @@ TEST_F(DatabasePostingTest, LinesThatMeetALockedDatabaseWaitForTheNextPass) {
   // Another program takes the database once device 2's lines are in.
   std::unique_ptr<database::Connection> holder;
   test::FaultEnv env([&](std::string_view op, const std::string& path) {
-    if (op == "DeleteFile" && path.find("2/transact.xml.intake") != std::string::npos && !holder) {
+    if (op == "DeleteFile" && InDevice(path, "2/transact.xml.intake") && !holder) {
       holder = HoldDatabase();
     }
     return false;

@@ -28,6 +28,21 @@ fi
 rm -rf "$prefix"
 cp -a "$template" "$prefix"
 
+# Wine's odbc32 hands every ODBC call to the host's unixODBC, which reads
+# its driver list from the host's environment: the tests' driver MYOB_ODBC
+# (the SQLite3 driver under the MYOB driver's name) is registered here, as
+# the Linux tests do for themselves.
+drivers=$build/odbc-drivers
+mkdir -p "$drivers"
+: >"$drivers/odbc.ini"
+awk '
+  { sub(/^CommLog=1/, "CommLog=0"); print }
+  /^\[/ { copy = ($0 == "[SQLite3]") }
+  copy && !/^\[/ { body = body $0 "\n" }
+  END { if (body != "") printf "\n[MYOB_ODBC]\n%s", body }
+' "${ODBCSYSINI:-/etc}/odbcinst.ini" >"$drivers/odbcinst.ini"
+export ODBCSYSINI=$drivers
+
 export WINEPREFIX=$prefix
 /usr/lib/wine/wineserver -p
 # The prefix's service processes start with the first program; started here,

@@ -15,6 +15,19 @@ std::string DeviceFile(const RunContext& ctx, int device, std::string_view suffi
                   std::string(suffix));
 }
 
+// Whether the device handed in "transact.xml" spelt exactly so: the folder's
+// listing must hold that name, since on Windows a "Transact.xml" would
+// answer for it too, and a file of another spelling is not the devices'.
+bool HandedInExactly(Env* env, const std::string& handed) {
+  if (!env->FileExists(handed)) return false;
+  std::vector<DirEntry> entries;
+  if (!env->ListDir(handed.substr(0, handed.size() - kTransactionFile.size() - 1), &entries).ok()) {
+    return true;  // the open will tell
+  }
+  return std::any_of(entries.begin(), entries.end(),
+                     [](const DirEntry& e) { return !e.is_dir && e.name == kTransactionFile; });
+}
+
 size_t CountLines(std::string_view text) {
   LineReader reader(text);
   std::string_view line;
@@ -63,7 +76,7 @@ bool TakeOverDeviceFile(RunContext& ctx, int device, bool* resumed) {
   }
   if (env->FileExists(intake)) return true;
   if (!env->FileExists(taken)) {
-    if (!env->FileExists(handed)) return false;
+    if (!HandedInExactly(env, handed)) return false;
     Status s = env->RenameFile(handed, taken);
     if (!s.ok()) {
       ctx.LogFailure(TroubleOf(s, Trouble::kFileNotWritten),

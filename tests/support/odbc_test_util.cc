@@ -1,11 +1,14 @@
 #include "support/odbc_test_util.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 
 #include "backends/database/connection.h"
+#include "backends/database/data_source.h"
 #include "backends/database/recordset.h"
 #include "backends/database/value.h"
+#include "platform/driver_path.h"
 #include "support/test_util.h"
 
 namespace lumbra::test {
@@ -46,12 +49,15 @@ const TestDrivers test_drivers;
 
 }  // namespace
 
+bool DriverInstalled(const std::string& name) {
+  std::vector<std::string> drivers = database::InstalledDrivers();
+  return std::find(drivers.begin(), drivers.end(), name) != drivers.end();
+}
+
 bool TestDriversAvailable() {
-#ifdef _WIN32
-  return false;
-#else
-  return true;
-#endif
+  static const bool available =
+      database::ChooseDriver(database::kSqliteDrivers, false, database::InstalledDrivers()) != nullptr;
+  return available;
 }
 
 testing::AssertionResult Logged(const TempDir& dir, const std::string& message) {
@@ -61,7 +67,10 @@ testing::AssertionResult Logged(const TempDir& dir, const std::string& message) 
 }
 
 std::string SqliteConnectionString(const std::string& path) {
-  return "Driver={SQLite3};Database=" + path + ";";
+  const database::FileDriver* driver =
+      database::ChooseDriver(database::kSqliteDrivers, false, database::InstalledDrivers());
+  std::string name(driver != nullptr ? driver->name : database::kSqliteDrivers[0].name);
+  return "Driver={" + name + "};Database=" + PathForDrivers(path) + ";";
 }
 
 Status RunStatements(const std::string& connection_string, const std::vector<std::string>& sql) {
@@ -98,14 +107,16 @@ std::string TransactionLine(const std::string& table, const std::string& pairs) 
 }
 
 PostgresServer::PostgresServer() {
-#ifdef _WIN32
-  why_not_ = kNoTestDrivers;
-  programs_missing_ = true;
-#else
   // A server that ctest started; when it could not (no server programs), a
   // start here says why.
   if (const char* env = std::getenv("LUMBRA_PG_ENV"); env != nullptr && *env) settings_ = ReadAll(env);
   if (!settings_.empty()) return;
+#ifdef _WIN32
+  // Under Wine the server is the host's, which only ctest can start.
+  why_not_ = "the PostgreSQL test server is started by ctest on the host (tools/pg-test-server.sh); run "
+             "these tests through ctest";
+  programs_missing_ = true;
+#else
   TempDir parent;  // only for a fresh name; the script creates the folder
   own_dir_ = parent.path() + "-pg";
   std::string output;

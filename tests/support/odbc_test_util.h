@@ -16,20 +16,24 @@ namespace lumbra::test {
 class TempDir;
 
 // The tests' drivers (SQLite3, MDB Tools, PostgreSQL) are Linux's, reached
-// through unixODBC. Under Wine the Windows program could reach them too,
-// Wine's odbc32 forwards there, but they would take Unix paths in
-// connection strings and none of the Windows drivers the program meets in an
-// office: the Windows build's database tests skip, saying so.
+// through unixODBC; under Wine the Windows program reaches the same ones
+// through Wine's odbc32, which hands them connection strings unchanged, so
+// a path inside one must be the host's (see PathForDrivers). The tests that
+// need a driver skip without it, saying so.
 bool TestDriversAvailable();
 inline constexpr const char* kNoTestDrivers =
-    "needs Linux's ODBC drivers through unixODBC; the Windows program's drivers are Windows ones";
+    "needs the SQLite3 ODBC driver (under Wine: Linux's libsqliteodbc, through Wine's odbc32)";
+
+// Whether the driver manager lists the driver.
+bool DriverInstalled(const std::string& name);
 
 // Whether the run log "Lumbra.log" in the folder holds the message; the
 // failure shows the log.
 testing::AssertionResult Logged(const TempDir& dir, const std::string& message);
 
 // The connection string of an SQLite file through the SQLite3 driver; the
-// file is created when missing.
+// file is created when missing. path is the program's own (Z:\... under
+// Wine).
 std::string SqliteConnectionString(const std::string& path);
 
 // Runs statements (DDL and data) on a database, in order; the first failure
@@ -51,7 +55,9 @@ std::string TransactionLine(const std::string& table, const std::string& pairs);
 // SQLite3 driver, before main runs: ODBCSYSINI then names a folder whose
 // odbcinst.ini holds the system's drivers and that one. It has to happen
 // before the first ODBC call, since the driver manager looks up where its
-// driver list lies only once per process.
+// driver list lies only once per process. Under Wine the host's driver
+// manager reads the host's environment, which a Windows program cannot
+// change: tools/wine-test.sh registers it before Wine starts.
 
 // A private PostgreSQL server (tools/pg-test-server.sh). When LUMBRA_PG_ENV
 // names the connection file of a server that ctest started, that server is

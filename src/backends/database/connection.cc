@@ -22,10 +22,26 @@ namespace {
 SQLWCHAR* Wide(std::u16string& text) { return reinterpret_cast<SQLWCHAR*>(text.data()); }
 
 std::string InfoText(SQLHDBC dbc, SQLUSMALLINT what) {
-  char buf[256] = {0};
+  SQLWCHAR buf[256] = {0};
   SQLSMALLINT length = 0;
-  if (!Succeeded(SQLGetInfo(dbc, what, buf, sizeof buf - 1, &length))) return std::string();
-  return std::string(buf);
+  if (!Succeeded(SQLGetInfoW(dbc, what, buf, sizeof buf - sizeof(SQLWCHAR), &length))) {
+    return std::string();
+  }
+  return odbc::FromWide(buf, 255);
+}
+
+SQLRETURN DriverConnect(SQLHDBC dbc, const std::string& connection_string) {
+#ifdef _WIN32
+  std::u16string wide = Cp1252ToUtf16(connection_string);
+  return SQLDriverConnectW(dbc, nullptr, Wide(wide), SQL_NTS, nullptr, 0, nullptr,
+                           SQL_DRIVER_NOPROMPT);
+#else
+  // Linux file names are the program's bytes as they stand, so a path in
+  // the string reaches the driver unconverted.
+  std::string text = connection_string;
+  return SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS, nullptr,
+                          0, nullptr, SQL_DRIVER_NOPROMPT);
+#endif
 }
 
 SQLPOINTER Number(uintptr_t n) { return reinterpret_cast<SQLPOINTER>(n); }
@@ -69,12 +85,10 @@ Status Connection::Open(const std::string& connection_string, ConnectionOptions 
                                               std::move(options.on_stall));
     }
   }
-  std::string text = connection_string;
   SQLRETURN rc;
   {
     CallWatch::Scope scope(c->watch(), "connecting");
-    rc = SQLDriverConnect(h.dbc.get(), nullptr, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS,
-                          nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
+    rc = DriverConnect(h.dbc.get(), connection_string);
   }
   if (!Succeeded(rc)) return c->Fail(SQL_HANDLE_DBC, h.dbc.get(), "cannot connect");
   h.connected = true;
@@ -84,7 +98,7 @@ Status Connection::Open(const std::string& connection_string, ConnectionOptions 
   c->dbms_name_ = InfoText(h.dbc.get(), SQL_DBMS_NAME);
   c->dialect_ = DialectFor(c->dbms_name_);
   SQLUSMALLINT txn = SQL_TC_NONE;
-  if (Succeeded(SQLGetInfo(h.dbc.get(), SQL_TXN_CAPABLE, &txn, sizeof txn, nullptr))) {
+  if (Succeeded(SQLGetInfoW(h.dbc.get(), SQL_TXN_CAPABLE, &txn, sizeof txn, nullptr))) {
     c->transactions_ = txn != SQL_TC_NONE;
   }
   if (InfoText(h.dbc.get(), SQL_DATA_SOURCE_READ_ONLY) == "Y") {
@@ -92,6 +106,13 @@ Status Connection::Open(const std::string& connection_string, ConnectionOptions 
   }
   *out = std::move(c);
   return Status::OK();
+}
+
+std::vector<std::string> InstalledDrivers() {
+  odbc::Handle env;
+  if (!Succeeded(env.Allocate(SQL_HANDLE_ENV, SQL_NULL_HANDLE))) return {};
+  SQLSetEnvAttr(env.get(), SQL_ATTR_ODBC_VERSION, Number(SQL_OV_ODBC3), 0);
+  return odbc::InstalledDrivers(env.get());
 }
 
 bool Connection::IsOpen() const { return open_ && !lost_; }
@@ -168,7 +189,7 @@ Status Connection::LoadCatalogue() {
   SQLRETURN rc;
   {
     CallWatch::Scope scope(watch(), "the table catalogue");
-    rc = SQLTables(stmt.get(), nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0);
+    rc = SQLTablesW(stmt.get(), nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0);
   }
   if (!Succeeded(rc)) return Fail(SQL_HANDLE_STMT, stmt.get(), "SQLTables");
   for (;;) {

@@ -1,7 +1,7 @@
-// A database connection through the ODBC driver manager (unixODBC). The
-// database back-ends share one, DbConnection, opened by the intake and
-// closed by the run driver after the database export; the MYOB ODBC export
-// opens its own.
+// A database connection through the ODBC driver manager (unixODBC on Linux,
+// odbc32 on Windows). The database back-ends share one, DbConnection, opened
+// by the intake and closed by the run driver after the database export; the
+// MYOB ODBC export opens its own.
 //
 // Besides opening and closing it answers what the callers need to keep
 // device data out of SQL text: the tables the catalogue holds (names
@@ -60,6 +60,9 @@ struct RowIdentity {
   std::vector<std::string> pseudo_columns;
   std::vector<std::vector<std::string>> unique_indexes;
 };
+
+// The names of the ODBC drivers installed, as the driver manager lists them.
+std::vector<std::string> InstalledDrivers();
 
 class Connection {
  public:

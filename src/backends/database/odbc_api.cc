@@ -11,7 +11,14 @@ namespace {
 
 constexpr SQLLEN kChunkBytes = 4096;
 
-std::string_view Chars(const SQLCHAR* p) { return reinterpret_cast<const char*>(p); }
+}  // namespace
+
+std::string FromWide(const SQLWCHAR* text, size_t capacity) {
+  std::u16string_view wide(reinterpret_cast<const char16_t*>(text), capacity);
+  return Utf16ToCp1252(wide.substr(0, wide.find(u'\0')));
+}
+
+namespace {
 
 // Reads a column in pieces until the driver has handed all of it over.
 // unit is the size of the terminator the driver appends (0 for binary).
@@ -176,22 +183,36 @@ Diagnostics ReadDiagnostics(SQLSMALLINT handle_type, SQLHANDLE handle) {
   Diagnostics d;
   if (handle == SQL_NULL_HANDLE) return d;
   for (SQLSMALLINT i = 1; i <= 4; ++i) {
-    SQLCHAR state[6] = {0};
-    SQLCHAR message[1024] = {0};
+    SQLWCHAR state[6] = {0};
+    SQLWCHAR message[1024] = {0};
     SQLINTEGER native = 0;
     SQLSMALLINT length = 0;
-    SQLRETURN rc = SQLGetDiagRec(handle_type, handle, i, state, &native, message,
-                                 sizeof message, &length);
+    SQLRETURN rc = SQLGetDiagRecW(handle_type, handle, i, state, &native, message, 1024, &length);
     if (!Succeeded(rc)) break;
+    std::string code = FromWide(state, 5);
     if (d.state.empty()) {
-      d.state = std::string(Chars(state));
+      d.state = code;
       d.native_error = native;
     }
     if (!d.text.empty()) d.text += "; ";
-    d.text += std::string(Chars(message)) + " (SQLSTATE " + std::string(Chars(state)) + ")";
+    d.text += FromWide(message, 1023) + " (SQLSTATE " + code + ")";
   }
   if (d.text.empty()) d.text = "the driver gave no reason";
   return d;
+}
+
+std::vector<std::string> InstalledDrivers(SQLHENV env) {
+  std::vector<std::string> drivers;
+  SQLWCHAR name[256];
+  SQLWCHAR attributes[2048];
+  SQLSMALLINT name_length = 0, attributes_length = 0;
+  for (SQLUSMALLINT direction = SQL_FETCH_FIRST;; direction = SQL_FETCH_NEXT) {
+    SQLRETURN rc = SQLDriversW(env, direction, name, 256, &name_length, attributes, 2048,
+                               &attributes_length);
+    if (!Succeeded(rc)) break;
+    drivers.push_back(FromWide(name, 255));
+  }
+  return drivers;
 }
 
 Handle& Handle::operator=(Handle&& other) noexcept {
@@ -237,11 +258,11 @@ SQLRETURN DescribeColumns(SQLHSTMT stmt, const Dialect& dialect, std::vector<Col
     c.size = size;
     c.decimals = decimals;
     c.nullable = nullable != SQL_NO_NULLS;
-    SQLCHAR type_name[256] = {0};
+    SQLWCHAR type_name[256] = {0};
     SQLSMALLINT type_length = 0;
-    if (Succeeded(SQLColAttribute(stmt, i, SQL_DESC_TYPE_NAME, type_name, sizeof type_name,
-                                  &type_length, nullptr))) {
-      c.type_name = std::string(Chars(type_name));
+    if (Succeeded(SQLColAttributeW(stmt, i, SQL_DESC_TYPE_NAME, type_name, sizeof type_name,
+                                   &type_length, nullptr))) {
+      c.type_name = FromWide(type_name, 255);
     }
     ClassifyColumn(&c);
     c.loosely_typed = dialect.loosely_typed;

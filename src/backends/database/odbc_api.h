@@ -33,6 +33,16 @@ struct Diagnostics {
 };
 Diagnostics ReadDiagnostics(SQLSMALLINT handle_type, SQLHANDLE handle);
 
+// Every text the program hands a driver or takes from one goes through the
+// wide ("...W") calls: on Windows the narrow ones would convert with the
+// machine's ANSI code page, and Wine's driver manager has no "...A" ones.
+// The text of a NUL-terminated wide buffer of that many characters, in
+// Windows-1252.
+std::string FromWide(const SQLWCHAR* text, size_t capacity);
+
+// The names of the drivers the driver manager knows.
+std::vector<std::string> InstalledDrivers(SQLHENV env);
+
 // Whether an SQLSTATE says the link to the database is gone (class 08).
 inline bool IsConnectionState(std::string_view state) { return state.substr(0, 2) == "08"; }
 

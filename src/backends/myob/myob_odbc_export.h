@@ -1,7 +1,8 @@
 // The MYOB ODBC export (ExportMyobOdbc, declared in myob.h): while a
 // connection file "filestats.dat" lies in the working folder, customers and
 // their payments come from a MYOB company file through the driver registered
-// with unixODBC as MYOB_ODBC, whatever the back-end setting says.
+// as MYOB_ODBC (the name the MYOB driver registers on Windows), whatever the
+// back-end setting says.
 //
 // "filestats.dat" holds three coded lines (decoded as device table lines
 // are): the company file, the user name and the password. The export writes
