@@ -188,6 +188,7 @@ TEST(QbxmlScanTest, LineTestsSlotsAndFallbacks) {
 // byte-order mark): the devices get Windows-1252, and the characters it
 // lacks become "?", counted in one line of the log per answer.
 TEST_F(QbxmlExportTest, AnswersAreDecodedByTheirEncoding) {
+  if (!test::ProcessorCommands()) GTEST_SKIP() << "the COM component answers in UTF-16 text, not bytes";
   int answers = 0;
   for (std::string file : {"VendorQueryRq-utf8.xml", "VendorQueryRq-utf16.xml"}) {
     dir_.Write("company\\VendorQueryRq.xml", test::QuickBooksTestData("encodings/" + file));
@@ -389,7 +390,7 @@ TEST(QbxmlPassTest, FailingProcessorLeavesTheTablesOfEarlierPasses) {
                         {test::kFakeProcessorFail, com_failure}};
     std::string err;
     size_t logged = dir.Read("Lumbra.log").size();
-    EXPECT_EQ(test::RunProgram(spec, nullptr, &err), 0);
+    EXPECT_EQ(test::RunProgram(spec, nullptr, &err), 0) << dir.Read("Lumbra.log").substr(logged);
     return std::make_pair(err, dir.Read("Lumbra.log").substr(logged));
   };
   auto count = [](const std::string& text, const std::string& what) {

@@ -243,9 +243,14 @@ Status RunWindowsCommand(const CommandSpec& command, CommandResult* result) {
     if (!p->Start(false, nullptr, kPipeChunk)) p->Close();
   }
 
+  // Once the program has ended, what it wrote is already in the pipes:
+  // that is read, and nothing more waited for. A process it started may
+  // hold the pipes open long after (Wine's COM starts its services that
+  // way), and the command is over all the same.
+  bool ended = false;
   while (!killed && (out.open() || err.open())) {
-    HANDLE events[3];
-    PipeEnd* ends[3];
+    HANDLE events[4];
+    PipeEnd* ends[4];
     DWORD count = 0;
     for (PipeEnd* p : {&in, &out, &err}) {
       if (p->open() && p->pending) {
@@ -253,10 +258,16 @@ Status RunWindowsCommand(const CommandSpec& command, CommandResult* result) {
         ends[count++] = p;
       }
     }
-    DWORD wait = ::WaitForMultipleObjects(count, events, FALSE, remaining());
+    const DWORD pipes = count;
+    if (!ended) events[count++] = process.get();
+    DWORD wait = ::WaitForMultipleObjects(count, events, FALSE, ended ? 0 : remaining());
     if (wait == WAIT_TIMEOUT) {
-      kill_all(CommandResult::End::kTimedOut);
+      if (!ended) kill_all(CommandResult::End::kTimedOut);
       break;
+    }
+    if (!ended && wait == WAIT_OBJECT_0 + pipes) {
+      ended = true;
+      continue;
     }
     if (wait >= WAIT_OBJECT_0 + count) {
       DWORD code = ::GetLastError();

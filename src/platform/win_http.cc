@@ -29,11 +29,19 @@ class Internet {
 // Wine reports a passed time limit as the socket's WSAETIMEDOUT.
 constexpr DWORD kSocketTimedOut = 10060;
 
-Status Failed(const char* what, long time_limit_ms) {
+std::string DurationText(long ms) {
+  if (ms % 1000 == 0) return std::to_string(ms / 1000) + " s";
+  return std::to_string(ms) + " ms";
+}
+
+// A passed limit is told as the POSIX client tells it: how long nothing
+// came (the silence limit), or how long the connection was waited for.
+Status Failed(const char* what, long time_limit_ms, bool connecting = false) {
   DWORD error = ::GetLastError();
   if (error == ERROR_WINHTTP_TIMEOUT || error == kSocketTimedOut) {
-    return Status::IOError(std::string(what) + ": timed out after " +
-                           std::to_string(time_limit_ms) + " ms");
+    return Status::IOError(std::string(what) + (connecting ? ": timed out: no connection within "
+                                                           : ": timed out: nothing received for ") +
+                           DurationText(time_limit_ms));
   }
   std::string text = SystemMessage(error);
   if (error == ERROR_WINHTTP_CANNOT_CONNECT) text = "could not connect to the server";
@@ -112,7 +120,7 @@ Status WinHttpGet(const std::string& url, const std::vector<std::string>& header
   }
   if (!::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                             WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
-    return Failed("request not sent", limits.connect_ms);
+    return Failed("request not sent", limits.connect_ms, /*connecting=*/true);
   }
   if (!::WinHttpReceiveResponse(request.get(), nullptr)) {
     return Failed("no response", time_limit_ms);
