@@ -16,13 +16,9 @@ tools=$(cd "$(dirname "$0")" && pwd)
 prefix=$build/installer-prefix
 work=$build/installer-test
 wine_env win64 "$prefix" || exit 1
-rm -rf "$prefix" "$work"
+rm -rf "$work"
 mkdir -p "$work"
-if [ -f "$build/wine-prefix.template/system.reg" ]; then
-  cp -a "$build/wine-prefix.template" "$prefix"
-else
-  "$loader" wineboot -i >/dev/null 2>&1
-fi
+wine_new_prefix "$build/wine-prefix.template"
 /usr/lib/wine/wineserver -w
 trap '/usr/lib/wine/wineserver -k 2>/dev/null; rm -rf "$prefix"' EXIT
 

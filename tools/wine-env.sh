@@ -19,3 +19,18 @@ wine_env() {
   export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
   unset DISPLAY WAYLAND_DISPLAY
 }
+
+# `wine_new_prefix TEMPLATE`: makes $WINEPREFIX afresh, a copy of TEMPLATE
+# when that is a made prefix (a copy takes a second, making one ten), else
+# by wineboot. Call after wine_env.
+wine_new_prefix() {
+  local template=$1
+  rm -rf "$WINEPREFIX"
+  if [ -n "$template" ] && [ -f "$template/system.reg" ]; then
+    cp -a "$template" "$WINEPREFIX"
+  else
+    "$loader" wineboot -i >/dev/null 2>&1
+    # wineboot returns before the prefix's server has written the registry.
+    /usr/lib/wine/wineserver -w
+  fi
+}

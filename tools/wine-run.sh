@@ -37,14 +37,7 @@ if [ ! -f "$prefix/system.reg" ]; then
   exec 9>"$prefix.lock"
   flock -w 300 9
   if [ ! -f "$prefix/system.reg" ]; then
-    rm -rf "$prefix"
-    if [ -f "$prefix.template/system.reg" ]; then
-      cp -a "$prefix.template" "$prefix"
-    else
-      "$loader" wineboot -i >/dev/null 2>&1
-      # wineboot returns before the prefix's server has written the registry.
-      /usr/lib/wine/wineserver -w
-    fi
+    wine_new_prefix "$prefix.template"
   fi
   exec 9>&-
 fi

@@ -21,9 +21,7 @@ wine_env "$arch" "$template" || exit 1
 
 if [ ! -f "$template/system.reg" ]; then
   echo "Making the Wine prefix template $template"
-  rm -rf "$template"
-  "$loader" wineboot -i >/dev/null 2>&1
-  /usr/lib/wine/wineserver -w
+  wine_new_prefix ""
 fi
 rm -rf "$prefix"
 cp -a "$template" "$prefix"
