@@ -385,12 +385,12 @@ TEST(QbxmlPassTest, FailingProcessorLeavesTheTablesOfEarlierPasses) {
   WriteCompany(dir);
   dir.MakeDir("2");
   auto pass = [&](const std::string& command, const std::string& com_failure) {
-    CommandSpec spec = test::Lumbra({"--dir", dir.path(), "--no-dialogs"});
-    spec.environment = {{kProcessorCommandVariable, command},
+    CommandSpec run = test::Lumbra({"--dir", dir.path(), "--no-dialogs"});
+    run.environment = {{kProcessorCommandVariable, command},
                         {test::kFakeProcessorFail, com_failure}};
     std::string err;
     size_t logged = dir.Read("Lumbra.log").size();
-    EXPECT_EQ(test::RunProgram(spec, nullptr, &err), 0) << dir.Read("Lumbra.log").substr(logged);
+    EXPECT_EQ(test::RunProgram(run, nullptr, &err), 0) << dir.Read("Lumbra.log").substr(logged);
     return std::make_pair(err, dir.Read("Lumbra.log").substr(logged));
   };
   auto count = [](const std::string& text, const std::string& what) {

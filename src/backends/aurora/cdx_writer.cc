@@ -143,24 +143,24 @@ std::string StructuralIndexPath(const std::string& table_path) {
 }
 
 Status WriteStructuralIndex(Env* env, const std::string& table_path,
-                            const std::vector<IndexTagSpec>& specs) {
+                            const std::vector<IndexTagSpec>& wanted) {
   std::unique_ptr<dbf::DbfTable> table;
   Status s = dbf::DbfTable::Open(env, table_path, false, &table);
   if (!s.ok()) return s;
-  std::vector<dbf::IndexTag> tags(specs.size());
-  for (size_t i = 0; i < specs.size(); ++i) {
+  std::vector<dbf::IndexTag> tags(wanted.size());
+  for (size_t i = 0; i < wanted.size(); ++i) {
     dbf::IndexTag& tag = tags[i];
-    tag.name = specs[i].name;
+    tag.name = wanted[i].name;
     for (char& c : tag.name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    tag.header.key_expr = specs[i].key;
-    tag.header.for_expr = specs[i].filter;
-    tag.header.descending = specs[i].descending;
+    tag.header.key_expr = wanted[i].key;
+    tag.header.for_expr = wanted[i].filter;
+    tag.header.descending = wanted[i].descending;
     tag.header.options = static_cast<uint8_t>(dbf::kCdxCompact | dbf::kCdxCompound |
-                                              (specs[i].unique ? dbf::kCdxUnique : 0) |
-                                              (specs[i].candidate ? dbf::kCdxCandidate : 0) |
-                                              (specs[i].filter.empty() ? 0 : dbf::kCdxHasFor));
+                                              (wanted[i].unique ? dbf::kCdxUnique : 0) |
+                                              (wanted[i].candidate ? dbf::kCdxCandidate : 0) |
+                                              (wanted[i].filter.empty() ? 0 : dbf::kCdxHasFor));
     std::unique_ptr<dbf::XbaseExpr> key;
-    s = dbf::XbaseExpr::Compile(specs[i].key, table->header(), TableName(table_path), &key);
+    s = dbf::XbaseExpr::Compile(wanted[i].key, table->header(), TableName(table_path), &key);
     if (s.ok()) tag.header.key_length = KeyLength(*key);
     if (s.ok()) dbf::CompileTag(table->header(), TableName(table_path), &tag);
     if (s.ok()) s = tag.usable;
