@@ -387,7 +387,7 @@ TEST(QbxmlPassTest, FailingProcessorLeavesTheTablesOfEarlierPasses) {
   auto pass = [&](const std::string& command, const std::string& com_failure) {
     CommandSpec run = test::Lumbra({"--dir", dir.path(), "--no-dialogs"});
     run.environment = {{kProcessorCommandVariable, command},
-                        {test::kFakeProcessorFail, com_failure}};
+                       {test::kFakeProcessorFail, com_failure}};
     std::string err;
     size_t logged = dir.Read("Lumbra.log").size();
     EXPECT_EQ(test::RunProgram(run, nullptr, &err), 0) << dir.Read("Lumbra.log").substr(logged);
