@@ -25,6 +25,7 @@ struct CallThread::State {
   bool held = false;
   uint64_t held_limit_ms = 0;
   bool stop = false;
+  std::function<void()> at_end;
 };
 
 CallThread::CallThread() : state_(std::make_shared<State>()) {}
@@ -49,7 +50,7 @@ void CallThread::Serve(std::shared_ptr<State> state) {
   std::unique_lock<std::mutex> lock(state->mu);
   for (;;) {
     state->wake.wait(lock, [&] { return state->stop || state->call != nullptr; });
-    if (state->call == nullptr) return;
+    if (state->call == nullptr) break;
     std::function<Status()> call = std::move(state->call);
     state->call = nullptr;
     lock.unlock();
@@ -60,6 +61,9 @@ void CallThread::Serve(std::shared_ptr<State> state) {
     ++state->finished;
     state->wake.notify_all();
   }
+  std::function<void()> last = state->held ? nullptr : std::move(state->at_end);
+  lock.unlock();
+  if (last) last();
 }
 
 Status CallThread::Run(uint64_t limit_ms, std::function<Status()> call) {
@@ -79,6 +83,11 @@ Status CallThread::Run(uint64_t limit_ms, std::function<Status()> call) {
     return Status::TimedOut("did not answer within " + LimitText(limit_ms));
   }
   return state_->result;
+}
+
+void CallThread::AtEnd(std::function<void()> last) {
+  std::lock_guard<std::mutex> lock(state_->mu);
+  state_->at_end = std::move(last);
 }
 
 bool CallThread::held() const {

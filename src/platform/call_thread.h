@@ -36,6 +36,11 @@ class CallThread {
   // Whether a call outlasted its limit.
   bool held() const;
 
+  // Run last on the thread when its owner goes, unless a call holds it: the
+  // place to undo what the calls set up for the thread, outside the
+  // libraries' thread-exit code, which runs under the loader's lock.
+  void AtEnd(std::function<void()> last);
+
  private:
   struct State;
   static void Serve(std::shared_ptr<State> state);

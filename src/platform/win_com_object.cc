@@ -17,25 +17,23 @@ namespace {
 // IDispatch's four.
 constexpr int kDispatchSlots = 7;
 
-// Entered by the first call made on a thread; left when the thread ends.
-class Apartment {
- public:
-  Apartment() : entered_(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-  ~Apartment() {
-    if (SUCCEEDED(entered_)) ::CoUninitialize();
-  }
-  Status status() const {
-    if (SUCCEEDED(entered_)) return Status::OK();
-    return Status::IOError("COM could not be started: " + SystemMessage(entered_));
-  }
-
- private:
-  HRESULT entered_;
-};
+// Entered by the first call made on a thread; left by LeaveApartment, run
+// last on that thread.
+thread_local HRESULT apartment = S_FALSE;
+thread_local bool apartment_entered = false;
 
 Status EnterApartment() {
-  thread_local Apartment apartment;
-  return apartment.status();
+  if (!apartment_entered) {
+    apartment = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    apartment_entered = true;
+  }
+  if (SUCCEEDED(apartment)) return Status::OK();
+  return Status::IOError("COM could not be started: " + SystemMessage(apartment));
+}
+
+void LeaveApartment() {
+  if (apartment_entered && SUCCEEDED(apartment)) ::CoUninitialize();
+  apartment_entered = false;
 }
 
 std::string HresultText(HRESULT hr) {
@@ -293,6 +291,7 @@ Status CreateOnThread(CallThread* thread, uint64_t limit_ms,
                       std::function<Status(IUnknown**)> create,
                       std::unique_ptr<ComObject>* object) {
   object->reset();
+  thread->AtEnd(LeaveApartment);
   auto created = std::make_shared<IUnknown*>(nullptr);
   Status s = thread->Run(limit_ms, [create, created] {
     Status entered = EnterApartment();
