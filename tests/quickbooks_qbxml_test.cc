@@ -327,7 +327,12 @@ TEST_F(QbxmlExportTest, ProcessorFailures) {
                 {"OpenConnection:QuickBooks is not running", "QuickBooks is not running\n",
                  "failed at open connection"},
                 {"CloseConnection:busy", "busy\n", "failed at close connection"},
-                {"Create", "", "failed at creating the request processor"}};
+                {"Create", "", "failed at creating the request processor"},
+                // Last: the call that never returns holds the pass's COM thread.
+                {"BeginSession:hang", "QuickBooks did not answer within 200 ms\n",
+                 "failed at begin session, no answer taken: QuickBooks did not answer within "
+                 "200 ms (the call has not returned)",
+                 200}};
   options_.response_limit = 4096;
   for (const Case& c : cases) {
     FailWith(c.how);
@@ -344,12 +349,26 @@ TEST_F(QbxmlExportTest, ProcessorFailures) {
     }
     EXPECT_NE(dir_.Read("Lumbra.log").find(c.logged), std::string::npos) << c.logged;
     if (!test::ProcessorCommands() && c.how != "Create") {
-      // The failing call is the last one before the object is let go.
+      // The failing call is the last one before the object is let go; one
+      // still inside a call is left alone.
       Lines calls = ComCalls();
+      const bool held = c.how.ends_with(":hang");
       ASSERT_GE(calls.size(), 2u);
-      EXPECT_EQ(FieldOf(calls[calls.size() - 2], 1), c.how.substr(0, c.how.find(':')));
-      EXPECT_EQ(calls.back(), "Release\tRequestProcessor");
+      EXPECT_EQ(FieldOf(calls[calls.size() - (held ? 1 : 2)], 1), c.how.substr(0, c.how.find(':')));
+      if (!held) {
+        EXPECT_EQ(calls.back(), "Release\tRequestProcessor");
+      }
     }
+  }
+  // Every later exchange of the pass fails at once, without a call.
+  if (!test::ProcessorCommands()) {
+    FailWith("");
+    dir_.Write("com.log", "");
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(QbxmlRoundTrip(ctx(), std::string(kItemQueryRequest), options_), "");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "QuickBooks did not answer an earlier call within 200 ms, and is not called again\n");
+    EXPECT_EQ(dir_.Read("com.log"), "");
   }
 
   // A slow answer is taken as long as it keeps coming: only silence counts.
@@ -422,16 +441,24 @@ TEST(QbxmlPassTest, FailingProcessorLeavesTheTablesOfEarlierPasses) {
   EXPECT_EQ(count(log, "failed at creating the request processor"), 3u);
   EXPECT_EQ(dir.Read("2\\StockItems.dat"), stock);
 
-  // One that falls silent is given up after "qbxmltimeout=" seconds.
+  // One that falls silent is given up after "qbxmltimeout=" seconds. The
+  // COM component that never answers (for a minute here) is not called
+  // again in the pass, and the program does not wait for it at its end.
+  dir.Write("Lumbra.ini", "appname=QuickBooks\xAE Premier (database)\r\npath=" +
+                              dir.Path("company") + "\r\nqbxmltimeout=1\r\n");
+  auto start = std::chrono::steady_clock::now();
+  std::tie(err, log) = pass("sleep 60", "OpenConnection:hang");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
   if (test::ProcessorCommands()) {
-    dir.Write("Lumbra.ini", "appname=QuickBooks\xAE Premier (database)\r\npath=" +
-                                dir.Path("company") + "\r\nqbxmltimeout=1\r\n");
-    auto start = std::chrono::steady_clock::now();
-    std::tie(err, log) = pass("sleep 60", "");
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
     EXPECT_NE(log.find("(no output for 1 s, killed)"), std::string::npos) << log;
-    EXPECT_EQ(dir.Read("2\\StockItems.dat"), stock);
+  } else {
+    EXPECT_NE(log.find("failed at open connection, no answer taken: QuickBooks did not answer "
+                       "within 1 s"),
+              std::string::npos) << log;
+    EXPECT_EQ(count(log, "QuickBooks did not answer an earlier call within 1 s"), 2u) << log;
+    EXPECT_NE(log.find("the program ends without waiting for it"), std::string::npos) << log;
   }
+  EXPECT_EQ(dir.Read("2\\StockItems.dat"), stock);
 }
 
 TEST_F(QbxmlExportTest, LargeResponseIsReadWhole) {

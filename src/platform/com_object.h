@@ -3,9 +3,12 @@
 // processor, the MoneyWorks application). Other platforms have no COM: there
 // every object fails to be created, and the back-ends use their stand-ins.
 //
-// COM is entered once, as a single-threaded apartment, by the first object
-// the pass creates, on the pass's own thread; it is left when the process
-// ends. Texts cross as BSTRs, converted from and to Windows-1252 explicitly.
+// Every COM call of a pass, creation and release included, is made on one
+// CallThread of the pass's own, which enters COM once as a single-threaded
+// apartment; the pass waits for each call at most the limit its object was
+// created with. An object that does not answer in time fails that call
+// with Status::TimedOut, and every later call on the thread fails at once.
+// Texts cross as BSTRs, converted from and to Windows-1252 explicitly.
 #ifndef LUMBRA_PLATFORM_COM_OBJECT_H_
 #define LUMBRA_PLATFORM_COM_OBJECT_H_
 
@@ -15,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/call_thread.h"
 #include "platform/status.h"
 
 namespace lumbra {
@@ -59,13 +63,15 @@ class ComObject {
 };
 
 // An object of the class class_id ("{...}") seen through the interface
-// interface_id, an in-process or local server.
-Status CreateComObject(std::string_view class_id, std::string_view interface_id,
-                       std::unique_ptr<ComObject>* object);
+// interface_id, an in-process or local server, created and called on
+// thread (which must outlive it), each call waited for at most limit_ms.
+Status CreateComObject(CallThread* thread, uint64_t limit_ms, std::string_view class_id,
+                       std::string_view interface_id, std::unique_ptr<ComObject>* object);
 
 // An object of the class registered under program identifier prog_id, seen
-// through IDispatch, for late-bound calls.
-Status CreateComObjectByName(std::string_view prog_id, std::unique_ptr<ComObject>* object);
+// through IDispatch, for late-bound calls; on thread as above.
+Status CreateComObjectByName(CallThread* thread, uint64_t limit_ms, std::string_view prog_id,
+                             std::unique_ptr<ComObject>* object);
 
 }  // namespace lumbra
 

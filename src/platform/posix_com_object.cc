@@ -9,12 +9,14 @@ Status NoCom() { return Status::NotSupported("COM components exist only on Windo
 
 bool ComAvailable() { return false; }
 
-Status CreateComObject(std::string_view, std::string_view, std::unique_ptr<ComObject>* object) {
+Status CreateComObject(CallThread*, uint64_t, std::string_view, std::string_view,
+                       std::unique_ptr<ComObject>* object) {
   object->reset();
   return NoCom();
 }
 
-Status CreateComObjectByName(std::string_view, std::unique_ptr<ComObject>* object) {
+Status CreateComObjectByName(CallThread*, uint64_t, std::string_view,
+                             std::unique_ptr<ComObject>* object) {
   object->reset();
   return NoCom();
 }

@@ -12,6 +12,7 @@ std::string Status::ToString() const {
     case Code::kInvalidArgument: kind = "invalid argument"; break;
     case Code::kCorruption: kind = "corrupt"; break;
     case Code::kNotSupported: kind = "not supported"; break;
+    case Code::kTimedOut: kind = "timed out"; break;
   }
   return msg_.empty() ? std::string(kind) : std::string(kind) + ": " + msg_;
 }

@@ -31,6 +31,8 @@ class Status {
   static Status NotSupported(std::string msg) {
     return Status(Code::kNotSupported, std::move(msg));
   }
+  // An outside component that did not answer within its time limit.
+  static Status TimedOut(std::string msg) { return Status(Code::kTimedOut, std::move(msg)); }
 
   bool ok() const { return code_ == Code::kOk; }
   bool IsNotFound() const { return code_ == Code::kNotFound; }
@@ -40,12 +42,14 @@ class Status {
   bool IsInvalidArgument() const { return code_ == Code::kInvalidArgument; }
   bool IsCorruption() const { return code_ == Code::kCorruption; }
   bool IsNotSupported() const { return code_ == Code::kNotSupported; }
+  bool IsTimedOut() const { return code_ == Code::kTimedOut; }
 
   const std::string& message() const { return msg_; }
   std::string ToString() const;
 
  private:
-  enum class Code { kOk, kNotFound, kIOError, kBusy, kInvalidArgument, kCorruption, kNotSupported };
+  enum class Code { kOk, kNotFound, kIOError, kBusy, kInvalidArgument, kCorruption, kNotSupported,
+                    kTimedOut };
   Status(Code code, std::string msg) : code_(code), msg_(std::move(msg)) {}
 
   Code code_ = Code::kOk;

@@ -16,6 +16,7 @@
 #include "backends/context/backend_names.h"
 #include "platform/env.h"
 #include "platform/file_case.h"
+#include "platform/process_end.h"
 #include "report/run_report.h"
 #include "text/lines.h"
 #include "text/passwords.h"
@@ -254,8 +255,20 @@ int RunMain(Env* env, const RunOptions& options) {
   ctx.Log("pass started in " + work_dir + " (lumbra " LUMBRA_VERSION ")");
   RunReport report(ctx);
   RunPass(ctx);
+  const bool com_held = ctx.com_calls.held();
+  if (com_held) {
+    ctx.Log("a call to a COM component has not returned; the program ends without waiting for it");
+  }
   ctx.Log("pass ended after " + Seconds(env->NowMicros() - start));
   report.Finish();
+  if (com_held) {
+    // The held thread, or the component's library as it is unloaded, could
+    // keep an ordinary end waiting for ever; the log and the report are
+    // written.
+    std::fflush(stdout);
+    std::fflush(stderr);
+    EndProcessAtOnce(kExitPassDone);
+  }
   return kExitPassDone;
 }
 

@@ -43,7 +43,9 @@ struct RunOptions {
   bool no_dialogs = false;
 };
 
-// Runs one pass and returns the process's exit status.
+// Runs one pass and returns the process's exit status; when a COM call of
+// the pass never returned, ends the process with it instead, once the log
+// and the report are written.
 int RunMain(Env* env, const RunOptions& options);
 
 // The folders of a pass: the program's folder and the working folder.

@@ -19,6 +19,8 @@
 //                              method's name; "Step:text" gives the error
 //                              information "text", "Step" alone none
 //   LUMBRA_FAKE_MONEYWORKS_FAIL  Create, Open, or a table whose Export fails
+// In either, "Step:hang" makes the step not return for a minute (a program
+// waiting for someone at its screen) before it fails.
 #include <windows.h>
 
 #include <objbase.h>
@@ -37,6 +39,7 @@ const IID kProcessorInterface = {
 const CLSID kMoneyWorksClass = {
     0x5F1D9C3E, 0x7A2B, 0x4E55, {0x9B, 0x0C, 0x2D, 0x6A, 0x41, 0xE8, 0xF0, 0x17}};
 
+constexpr DWORD kHangMs = 60000;
 constexpr HRESULT kRefused = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x0408);
 
 std::wstring Variable(const wchar_t* name) {
@@ -92,6 +95,10 @@ bool FailsAt(const wchar_t* variable, const std::wstring& step, std::wstring* de
   size_t colon = rule.find(L':');
   if (rule.substr(0, colon) != step) return false;
   *description = colon == std::wstring::npos ? std::wstring() : rule.substr(colon + 1);
+  if (*description == L"hang") {
+    Sleep(kHangMs);
+    description->clear();
+  }
   return true;
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/call_thread.h"
 #include "platform/env.h"
 #include "text/paths.h"
 #include "backends/context/pass_report.h"
@@ -74,6 +75,9 @@ struct RunContext {
   // driver after the database export. Null until then. Shared so that the
   // context needs to know nothing of the database layer.
   std::shared_ptr<database::Connection> DbConnection;
+  // The one thread every COM call of the pass is made on (Windows only),
+  // so that a component that never answers holds that thread, not the pass.
+  CallThread com_calls;
 
   PassReport report;
 };

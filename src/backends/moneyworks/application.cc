@@ -453,15 +453,19 @@ Status Application::Quit() {
   return Status::OK();
 }
 
-ObjectSource SourceFor(std::string_view data_path, Env* env, HttpClient* http) {
+ObjectSource SourceFor(std::string_view data_path, Env* env, HttpClient* http,
+                       CallThread* com_thread, uint64_t com_limit_ms) {
   DocumentUrl url;
-  return ObjectSource{env, http, ComAvailable() && !ParseDocumentUrl(data_path, &url).ok()};
+  return ObjectSource{env, http, ComAvailable() && !ParseDocumentUrl(data_path, &url).ok(),
+                      com_thread, com_limit_ms};
 }
 
 Status CreateObject(std::string_view class_name, const ObjectSource& source,
                     std::unique_ptr<AutomationObject>* object) {
   object->reset();
-  if (source.com) return CreateComApplication(class_name, object);
+  if (source.com) {
+    return CreateComApplication(source.com_thread, source.com_limit_ms, class_name, object);
+  }
   if (class_name != kApplicationClass) {
     return Status::NotSupported("no automation class " + std::string(class_name));
   }

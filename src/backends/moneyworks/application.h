@@ -15,12 +15,14 @@
 #ifndef LUMBRA_BACKENDS_MONEYWORKS_APPLICATION_H_
 #define LUMBRA_BACKENDS_MONEYWORKS_APPLICATION_H_
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "backends/moneyworks/http_client.h"
+#include "platform/call_thread.h"
 #include "platform/status.h"
 
 namespace lumbra {
@@ -106,14 +108,19 @@ class Application : public AutomationObject {
 
 // Where objects come from: COM's registered class (on Windows, for a
 // document on disk), or a Datacentre reached through http.
+// COM objects are made and called on com_thread, each call (creation
+// included) waited for at most com_limit_ms.
 struct ObjectSource {
   Env* env = nullptr;
   HttpClient* http = nullptr;
   bool com = false;
+  CallThread* com_thread = nullptr;
+  uint64_t com_limit_ms = 0;
 };
 // The source for a DataPath: COM where the platform has it, unless DataPath
 // is a Datacentre URL.
-ObjectSource SourceFor(std::string_view data_path, Env* env, HttpClient* http);
+ObjectSource SourceFor(std::string_view data_path, Env* env, HttpClient* http,
+                       CallThread* com_thread, uint64_t com_limit_ms);
 
 // A new object of the named class; only kApplicationClass is known.
 Status CreateObject(std::string_view class_name, const ObjectSource& source,

@@ -8,6 +8,11 @@
 namespace lumbra::moneyworks {
 namespace {
 
+// A call MoneyWorks did not answer in time names it to the user.
+Status Described(Status s) {
+  return s.IsTimedOut() ? Status::TimedOut("MoneyWorks " + s.message()) : s;
+}
+
 class ComApplication : public AutomationObject {
  public:
   explicit ComApplication(std::unique_ptr<ComObject> object) : object_(std::move(object)) {}
@@ -29,7 +34,7 @@ class ComApplication : public AutomationObject {
 
  private:
   Status Call(std::string_view method, const std::vector<std::string>& args) {
-    Status s = object_->Invoke(method, args, nullptr);
+    Status s = Described(object_->Invoke(method, args, nullptr));
     if (s.ok()) return s;
     return Status::IOError(std::string(method) + ": " + s.message() + " (" + object_->LastError() +
                            ")");
@@ -41,12 +46,12 @@ class ComApplication : public AutomationObject {
 
 }  // namespace
 
-Status CreateComApplication(std::string_view class_name,
+Status CreateComApplication(CallThread* thread, uint64_t limit_ms, std::string_view class_name,
                             std::unique_ptr<AutomationObject>* object) {
   object->reset();
   std::unique_ptr<ComObject> com;
-  Status s = CreateComObjectByName(class_name, &com);
-  if (!s.ok()) return s;
+  Status s = CreateComObjectByName(thread, limit_ms, class_name, &com);
+  if (!s.ok()) return Described(s);
   object->reset(new ComApplication(std::move(com)));
   return Status::OK();
 }

@@ -53,7 +53,11 @@ const std::string& Skip(RunContext& ctx, int n) {
 // instance, and opens the document DataPath names.
 void Connect(RunContext& ctx, moneyworks::HttpClient* http, Steps* steps,
              std::unique_ptr<AutomationObject>* mw) {
-  const moneyworks::ObjectSource source = moneyworks::SourceFor(ctx.DataPath, ctx.env, http);
+  // MoneyWorks over COM writes each export itself, so only the whole call
+  // can be limited: by the same setting as the Datacentre's silence.
+  const moneyworks::ObjectSource source =
+      moneyworks::SourceFor(ctx.DataPath, ctx.env, http, &ctx.com_calls,
+                            static_cast<uint64_t>(ctx.time_limits.http_seconds) * 1000);
   {
     std::unique_ptr<AutomationObject> discarded;
     steps->Check(moneyworks::CreateObject(moneyworks::kApplicationClass, source, &discarded),

@@ -11,6 +11,11 @@ namespace {
 
 ComText Text(const std::string& bytes) { return ComText{bytes, false, {}}; }
 
+// A call QuickBooks did not answer in time names it to the user.
+Status Described(Status s) {
+  return s.IsTimedOut() ? Status::TimedOut("QuickBooks " + s.message()) : s;
+}
+
 // The answer as the object gave it, UTF-16 behind its byte-order mark, so
 // that it is read the way every qbXML answer is, whatever its declaration
 // says.
@@ -60,7 +65,7 @@ class ComRequestProcessor : public RequestProcessor {
  private:
   Status Call(RequestProcessorSlot slot, const std::vector<ComText>& texts,
               const int32_t* number = nullptr, ComText* result = nullptr) {
-    return object_->CallSlot(static_cast<int>(slot), texts, number, result);
+    return Described(object_->CallSlot(static_cast<int>(slot), texts, number, result));
   }
 
   // The ticket as the object gave it, when that is the one asked for.
@@ -74,11 +79,13 @@ class ComRequestProcessor : public RequestProcessor {
 
 }  // namespace
 
-Status CreateComRequestProcessor(std::unique_ptr<RequestProcessor>* processor) {
+Status CreateComRequestProcessor(CallThread* thread, uint64_t limit_ms,
+                                 std::unique_ptr<RequestProcessor>* processor) {
   processor->reset();
   std::unique_ptr<ComObject> object;
-  Status s = CreateComObject(kRequestProcessorClassId, kRequestProcessorInterfaceId, &object);
-  if (!s.ok()) return s;
+  Status s = CreateComObject(thread, limit_ms, kRequestProcessorClassId,
+                             kRequestProcessorInterfaceId, &object);
+  if (!s.ok()) return Described(s);
   processor->reset(new ComRequestProcessor(std::move(object)));
   return Status::OK();
 }

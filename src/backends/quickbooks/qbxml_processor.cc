@@ -119,11 +119,14 @@ QbxmlProcessorOptions QbxmlProcessorOptionsFromEnvironment(Env* env, int silence
   return options;
 }
 
-Status CreateRequestProcessor(Env* env, const QbxmlProcessorOptions& options,
+Status CreateRequestProcessor(Env* env, CallThread* com_thread,
+                              const QbxmlProcessorOptions& options,
                               const std::string& working_dir,
                               std::unique_ptr<RequestProcessor>* processor) {
   processor->reset();
-  if (ComAvailable()) return CreateComRequestProcessor(processor);
+  if (ComAvailable()) {
+    return CreateComRequestProcessor(com_thread, options.silence_limit_ms, processor);
+  }
   if (options.command_line.empty()) return Status::NotFound(std::string(kProcessorNotAvailable));
   processor->reset(new CommandRequestProcessor(env, options, working_dir));
   return Status::OK();

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "backends/context/settings.h"
+#include "platform/call_thread.h"
 #include "platform/status.h"
 
 namespace lumbra {
@@ -82,9 +83,12 @@ QbxmlProcessorOptions QbxmlProcessorOptionsFromEnvironment(Env* env, int silence
 // success. Any other end fails, described by the command's first line of
 // standard error, or by kProcessorNotAvailable when it wrote none. Creating
 // it fails with kProcessorNotAvailable when there is no command. On Windows
-// the processor is always QuickBooks' COM component, and options and
-// working_dir are not used.
-Status CreateRequestProcessor(Env* env, const QbxmlProcessorOptions& options,
+// the processor is always QuickBooks' COM component, made and called on
+// com_thread, and each of its calls, creation included, may take at most
+// silence_limit_ms (there is no output to watch, only the answer);
+// command_line, response_limit and working_dir are not used.
+Status CreateRequestProcessor(Env* env, CallThread* com_thread,
+                              const QbxmlProcessorOptions& options,
                               const std::string& working_dir,
                               std::unique_ptr<RequestProcessor>* processor);
 

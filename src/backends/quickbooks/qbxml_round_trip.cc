@@ -88,7 +88,7 @@ std::string QbxmlRoundTrip(RunContext& ctx, const std::string& request,
 std::string QbxmlRoundTrip(RunContext& ctx, const std::string& request,
                            const QbxmlProcessorOptions& options) {
   return QbxmlRoundTrip(ctx, request, [&](std::unique_ptr<RequestProcessor>* processor) {
-    return CreateRequestProcessor(ctx.env, options, ctx.work_dir, processor);
+    return CreateRequestProcessor(ctx.env, &ctx.com_calls, options, ctx.work_dir, processor);
   });
 }
 
